@@ -1,0 +1,34 @@
+# Shared compile settings and small helpers for the project's targets.
+
+set(VG_WARNINGS -Wall -Wextra -Wno-unused-parameter)
+
+if(VG_SANITIZE)
+  add_compile_options(-fsanitize=${VG_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VG_SANITIZE})
+endif()
+
+# Program version carried by every executable (read back by platform/ProgramInfo).
+set(VG_VERSION_MAJOR ${PROJECT_VERSION_MAJOR})
+set(VG_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+set(VG_VERSION_RELEASE ${PROJECT_VERSION_PATCH})
+set(VG_VERSION_BUILD ${PROJECT_VERSION_TWEAK})
+
+# A program of the install tree: its own directory is its library search path.
+function(vg_program target)
+  target_compile_options(${target} PRIVATE ${VG_WARNINGS})
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/VersionInfo.cpp)
+  target_compile_definitions(${target} PRIVATE
+    VG_VERSION_MAJOR=${VG_VERSION_MAJOR} VG_VERSION_MINOR=${VG_VERSION_MINOR}
+    VG_VERSION_RELEASE=${VG_VERSION_RELEASE} VG_VERSION_BUILD=${VG_VERSION_BUILD})
+  set_target_properties(${target} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
+    RUNTIME_OUTPUT_DIRECTORY ${VG_BIN_DIR})
+endfunction()
+
+# A loadable module named like its Windows counterpart without the "lib" prefix (X.dll -> X.so).
+function(vg_module target)
+  target_compile_options(${target} PRIVATE ${VG_WARNINGS})
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".so"
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
+    C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${VG_BIN_DIR})
+endfunction()

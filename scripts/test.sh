@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds everything and runs every test:
+#   1. the normal build and the whole suite,
+#   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   3. a short smoke run of every fuzz target (clang + libFuzzer).
+# VG_SKIP_SANITIZE=1 or VG_SKIP_FUZZ=1 leave out step 2 or 3 for a quick local run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+bash scripts/deps.sh
+JOBS=$(nproc)
+
+echo "== build (normal) =="
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$JOBS"
+echo "== tests (normal) =="
+(cd build && ctest --output-on-failure -j "$JOBS" --timeout 300)
+
+if [ "${VG_SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== build (address,undefined) =="
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVG_SANITIZE=address,undefined \
+    -DVG_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-asan -j "$JOBS"
+  echo "== tests (address,undefined) =="
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -j "$JOBS" --timeout 600)
+fi
+
+if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
+  echo "== fuzz smoke =="
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVG_SANITIZE=address,undefined -DVG_BUILD_FUZZ=ON -DVG_BUILD_TESTS=OFF -DVG_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j "$JOBS"
+  bash scripts/fuzz.sh build-fuzz "${VG_FUZZ_SECONDS:-5}"
+fi
+echo "all tests passed"

@@ -1,0 +1,88 @@
+// vgtool: the project's command-line utility.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <map>
+
+#include "Command.h"
+#include "platform/CodePage.h"
+#include "platform/SysUtils.h"
+#include "protection/TextRoutines.h"
+
+namespace vgtool {
+namespace {
+struct Entry {
+  std::string usage;
+  Handler handler;
+};
+std::map<std::string, Entry>& Commands() {
+  static std::map<std::string, Entry> commands;
+  return commands;
+}
+
+int Usage(std::ostream& out) {
+  out << "usage: vgtool --version\n";
+  for (const auto& [name, entry] : Commands()) out << "       vgtool " << entry.usage << "\n";
+  return 1;
+}
+}  // namespace
+
+Registration::Registration(std::string name, std::string usage, Handler handler) {
+  Commands()[std::move(name)] = Entry{std::move(usage), std::move(handler)};
+}
+
+void PrintSystem(std::ostream& out, const std::string& cp1251) { out << vg::platform::Cp1251ToUtf8(cp1251); }
+
+std::string ReadAllStdin() {
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n <= 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+void WriteStdout(const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace vgtool
+
+int main(int argc, char** argv) {
+  using namespace vgtool;
+  Args args(argv + 1, argv + argc);
+  if (args.empty()) return Usage(std::cerr);
+  if (args[0] == "--version") {
+    std::cout << vg::ProgramVersion() << "\n";
+    return 0;
+  }
+  if (args[0] == "--help" || args[0] == "-h") {
+    Usage(std::cout);
+    return 0;
+  }
+  auto it = Commands().find(args[0]);
+  if (it == Commands().end()) {
+    std::cerr << "vgtool: unknown command '" << args[0] << "'\n";
+    return Usage(std::cerr);
+  }
+  try {
+    return it->second.handler(Args(args.begin() + 1, args.end()));
+  } catch (const UsageError& e) {
+    if (!e.message.empty()) std::cerr << "vgtool: " << e.message << "\n";
+    std::cerr << "usage: vgtool " << it->second.usage << "\n";
+    return 1;
+  } catch (const vg::Exception& e) {
+    std::cerr << "vgtool: ";
+    PrintSystem(std::cerr, e.Message());
+    std::cerr << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "vgtool: " << e.what() << "\n";
+    return 1;
+  }
+}
