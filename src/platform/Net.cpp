@@ -105,16 +105,18 @@ constexpr CodeText kCodeTexts[] = {
 
 int LastError() { return NetErrorFromErrno(errno); }
 
-// Milliseconds left until a deadline; -1 stands for no deadline.
+// Milliseconds left until a deadline, rounded up so that a wait never ends before it; -1 stands
+// for no deadline.
 class Deadline {
  public:
   explicit Deadline(int timeoutMs)
       : unlimited_(timeoutMs < 0), end_(SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
   int Remaining() const {
     if (unlimited_) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - SteadyClock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - SteadyClock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
   }
+  bool Expired() const { return Remaining() == 0; }
 
  private:
   bool unlimited_;
@@ -147,7 +149,11 @@ PollOutcome PollFds(int fd1, int fd2, short events, const Deadline& deadline, co
       return PollOutcome::Failed;
     }
     if (slotWake >= 0 && fds[slotWake].revents) return PollOutcome::Woken;
-    if (rc == 0) return PollOutcome::TimedOut;
+    // Some systems end a poll a little before its time-out; only the deadline counts.
+    if (rc == 0) {
+      if (deadline.Expired()) return PollOutcome::TimedOut;
+      continue;
+    }
     const short seen = events | POLLHUP | POLLERR | POLLNVAL;
     if (slot1 >= 0) ready[0] = (fds[slot1].revents & seen) != 0;
     if (slot2 >= 0) ready[1] = (fds[slot2].revents & seen) != 0;
@@ -644,7 +650,7 @@ Readiness WaitReadableSliced(const ClientSocket& first, const ClientSocket* seco
     if (slice < 0 || slice > sliceMs) slice = sliceMs;
     const Readiness r = second ? WaitReadable(first, *second, slice, wake) : WaitReadable(first, slice, wake);
     if (r.Any() || r.woken || r.error) return r;
-    if (deadline.Remaining() == 0 || (keepWaiting && !keepWaiting())) return r;
+    if (deadline.Expired() || (keepWaiting && !keepWaiting())) return r;
   }
 }
 
