@@ -110,5 +110,29 @@ TEST(Concurrency, FirstLoadOfASharedModuleFromManyThreads) {
   hub->DoneCryptoEngine(last);
 }
 
+// Setting the root while other threads search for modules: the search sees the root's
+// directories either not yet or completely, and the module under the root is found afterwards.
+TEST(Concurrency, RootSetWhileOtherThreadsSearch) {
+  SearchPathGuard guard;
+  ScratchDir dir;
+  dir.Put(MockModule("mock_full"), "root/SYSTEM/engmod12.so");
+  Hub hub(dir);
+  std::latch start(kThreads + 1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&] {
+      start.arrive_and_wait();
+      for (int round = 0; round < 50; ++round) {
+        if (CHEngineHandle e = hub->InitCryptoEngine("Validata Crypto Engine")) hub->DoneCryptoEngine(e);
+        hub->GetCryptoEngineStatus("Crypto-C");
+      }
+    });
+  }
+  start.arrive_and_wait();
+  hub->SetDllRoot((dir.Path() / "root").c_str());
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(hub->GetCryptoEngineStatus("Validata Crypto Engine"), 1);
+}
+
 }  // namespace
 }  // namespace chubtest
