@@ -1,0 +1,489 @@
+// LZH: LZ77 over a 4 KiB ring buffer with binary search trees as the match finder, the
+// symbols coded with an adaptive Huffman tree and positions with a fixed prefix code.
+#include "protection/ComprLZH.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "protection/ComprIO.h"
+
+namespace vg::lzh {
+
+void HuffmanTree::Start() {
+  for (int i = 0; i < N_CHAR; ++i) {
+    freq[i] = 1;
+    son[i] = static_cast<uint16_t>(i + T);
+    prnt[i + T] = static_cast<uint16_t>(i);
+  }
+  for (int i = 0, j = N_CHAR; j <= R; i += 2, ++j) {
+    freq[j] = static_cast<uint16_t>(freq[i] + freq[i + 1]);
+    son[j] = static_cast<uint16_t>(i);
+    prnt[i] = prnt[i + 1] = static_cast<uint16_t>(j);
+  }
+  freq[T] = 0xFFFF;
+  prnt[R] = 0;
+}
+
+void HuffmanTree::Rebuild() {
+  // Leaves to the front, counts halved.
+  int j = 0;
+  for (int i = 0; i < T; ++i) {
+    if (son[i] >= T) {
+      freq[j] = static_cast<uint16_t>((freq[i] + 1) / 2);
+      son[j] = son[i];
+      ++j;
+    }
+  }
+  // Pair them up again, each new node inserted where its count keeps the order.
+  for (int i = 0, j = N_CHAR; j < T; i += 2, ++j) {
+    const uint16_t f = static_cast<uint16_t>(freq[i] + freq[i + 1]);
+    int k = j - 1;
+    while (f < freq[k]) --k;
+    ++k;
+    std::memmove(&freq[k + 1], &freq[k], sizeof freq[0] * static_cast<size_t>(j - k));
+    freq[k] = f;
+    std::memmove(&son[k + 1], &son[k], sizeof son[0] * static_cast<size_t>(j - k));
+    son[k] = static_cast<uint16_t>(i);
+  }
+  for (int i = 0; i < T; ++i) {
+    const int k = son[i];
+    prnt[k] = static_cast<uint16_t>(i);
+    if (k < T) prnt[k + 1] = static_cast<uint16_t>(i);
+  }
+}
+
+void HuffmanTree::Update(int symbol) {
+  if (freq[R] == MAX_FREQ) Rebuild();
+  int c = prnt[symbol + T];
+  do {
+    const uint16_t k = ++freq[c];
+    if (k > freq[c + 1]) {
+      // The node moves behind the last one of its old count (the counts are sorted).
+      int l = c + 1;
+      while (k > freq[l + 1]) ++l;
+      freq[c] = freq[l];
+      freq[l] = k;
+      const int i = son[c];
+      prnt[i] = static_cast<uint16_t>(l);
+      if (i < T) prnt[i + 1] = static_cast<uint16_t>(l);
+      const int j = son[l];
+      son[l] = static_cast<uint16_t>(i);
+      prnt[j] = static_cast<uint16_t>(c);
+      if (j < T) prnt[j + 1] = static_cast<uint16_t>(c);
+      son[c] = static_cast<uint16_t>(j);
+      c = l;
+    }
+    c = prnt[c];
+  } while (c != 0);
+}
+
+namespace {
+PositionTables MakePositions() {
+  PositionTables t{};
+  // Entry counts per code length 3..8.
+  const int counts[] = {1, 3, 8, 12, 24, 16};
+  int e = 0;
+  for (int len = 3; len <= 8; ++len)
+    for (int k = 0; k < counts[len - 3]; ++k) t.p_len[e++] = static_cast<uint8_t>(len);
+  int code = 0;
+  for (int i = 0; i < 64; ++i) {
+    t.p_code[i] = static_cast<uint8_t>(code);
+    const int span = 1 << (8 - t.p_len[i]);
+    for (int b = code; b < code + span; ++b) {
+      t.d_code[b] = static_cast<uint8_t>(i);
+      t.d_len[b] = t.p_len[i];
+    }
+    code += span;
+  }
+  return t;
+}
+}  // namespace
+
+const PositionTables& Positions() {
+  static const PositionTables tables = MakePositions();
+  return tables;
+}
+
+void BitWriter::Finish() {
+  while (bits_ >= 8) {
+    bits_ -= 8;
+    PutByte(static_cast<uint8_t>(acc_ >> bits_));
+  }
+  if (bits_ > 0) PutByte(static_cast<uint8_t>(acc_ << (8 - bits_)));
+  bits_ = 0;
+  Flush();
+}
+
+void BitWriter::Flush() {
+  const size_t n = static_cast<size_t>(cur_ - buffer_);
+  compr::WriteAll(stream_, buffer_, n);
+  written_ += n;
+  cur_ = buffer_;
+}
+
+}  // namespace vg::lzh
+
+namespace vg::compr {
+namespace {
+using namespace vg::lzh;
+
+// Input bytes through a buffer, limited to the size the header announces.
+class ByteSource {
+ public:
+  ByteSource(TStream& stream, uint8_t* buffer, uint64_t limit) : stream_(stream), buffer_(buffer), left_(limit) {}
+
+  bool Get(uint8_t& c) {
+    if (cur_ == end_ && !Fill()) return false;
+    c = *cur_++;
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    if (left_ == 0) return false;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kIoBufferSize, left_));
+    const size_t got = ReadFully(stream_, buffer_, want, MsgReadLZH());
+    if (got == 0) Fail(MsgReadLZH());  // the stream ended before its reported size
+    left_ -= got;
+    cur_ = buffer_;
+    end_ = buffer_ + got;
+    return true;
+  }
+
+  TStream& stream_;
+  uint8_t* buffer_;
+  const uint8_t* cur_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  uint64_t left_;
+};
+
+class Encoder {
+ public:
+  Encoder(TStream& out, uint8_t* buffer) : writer(out, buffer) {}
+  uint64_t Run(ByteSource& in);
+
+ private:
+  void InitTree() {
+    for (int i = N + 1; i <= N + 256; ++i) rson[i] = NIL;
+    for (int i = 0; i < N; ++i) dad[i] = NIL;
+    dad[N] = NIL;
+  }
+  void InsertNode(int r);
+  void DeleteNode(int p);
+  // Bytes never filled stay 0; the eight bytes of slack let comparisons read whole words.
+  uint8_t text[N + F - 1 + 8] = {};
+  uint16_t lson[N + 1];
+  uint16_t rson[N + 257];
+  uint16_t dad[N + 1];
+  int matchPosition = 0;
+  int matchLength = 0;
+  SymbolWriter writer;
+};
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+void Encoder::InsertNode(int r) {
+  int cmp = 1;
+  const uint8_t* key = &text[r];
+  int p = N + 1 + key[0];
+  rson[r] = lson[r] = NIL;
+  matchLength = 0;
+  int i;
+  for (;;) {
+    if (cmp >= 0) {
+      if (rson[p] != NIL) {
+        p = rson[p];
+      } else {
+        rson[p] = static_cast<uint16_t>(r);
+        dad[r] = static_cast<uint16_t>(p);
+        return;
+      }
+    } else {
+      if (lson[p] != NIL) {
+        p = lson[p];
+      } else {
+        lson[p] = static_cast<uint16_t>(r);
+        dad[r] = static_cast<uint16_t>(p);
+        return;
+      }
+    }
+    // First i in 1..F-1 where the strings differ, or F; compared eight bytes at a time.
+    const uint8_t* other = &text[p];
+    i = 1;
+    for (;;) {
+      const uint64_t x = Load64(key + i) ^ Load64(other + i);
+      if (x) {
+        i += static_cast<int>(__builtin_ctzll(x) >> 3);
+        break;
+      }
+      i += 8;
+      if (i >= F) break;
+    }
+    if (i >= F) {
+      i = F;
+    } else {
+      cmp = static_cast<int>(key[i]) - static_cast<int>(other[i]);
+    }
+    if (i > THRESHOLD) {
+      const int position = ((r - p) & (N - 1)) - 1;
+      if (i > matchLength) {
+        matchPosition = position;
+        matchLength = i;
+        if (matchLength >= F) break;
+      } else if (i == matchLength && position < matchPosition) {
+        matchPosition = position;
+      }
+    }
+  }
+  // r takes the place of p, whose string it equals over the whole look-ahead.
+  dad[r] = dad[p];
+  lson[r] = lson[p];
+  rson[r] = rson[p];
+  dad[lson[p]] = static_cast<uint16_t>(r);
+  dad[rson[p]] = static_cast<uint16_t>(r);
+  if (rson[dad[p]] == p)
+    rson[dad[p]] = static_cast<uint16_t>(r);
+  else
+    lson[dad[p]] = static_cast<uint16_t>(r);
+  dad[p] = NIL;
+}
+
+void Encoder::DeleteNode(int p) {
+  if (dad[p] == NIL) return;
+  int q;
+  if (rson[p] == NIL) {
+    q = lson[p];
+  } else if (lson[p] == NIL) {
+    q = rson[p];
+  } else {
+    q = lson[p];
+    if (rson[q] != NIL) {
+      do q = rson[q];
+      while (rson[q] != NIL);
+      rson[dad[q]] = lson[q];
+      dad[lson[q]] = dad[q];
+      lson[q] = lson[p];
+      dad[lson[p]] = static_cast<uint16_t>(q);
+    }
+    rson[q] = rson[p];
+    dad[rson[p]] = static_cast<uint16_t>(q);
+  }
+  dad[q] = dad[p];
+  if (rson[dad[p]] == p)
+    rson[dad[p]] = static_cast<uint16_t>(q);
+  else
+    lson[dad[p]] = static_cast<uint16_t>(q);
+  dad[p] = NIL;
+}
+
+uint64_t Encoder::Run(ByteSource& in) {
+  InitTree();
+  int s = 0;
+  int r = N - F;
+  std::memset(text, ' ', static_cast<size_t>(r));
+  int len = 0;
+  uint8_t c;
+  while (len < F && in.Get(c)) text[r + len++] = c;
+  for (int i = 1; i <= F; ++i) InsertNode(r - i);
+  InsertNode(r);
+  do {
+    if (matchLength > len) matchLength = len;
+    if (matchLength <= THRESHOLD) {
+      matchLength = 1;
+      writer.Literal(text[r]);
+    } else {
+      writer.Match(matchLength, matchPosition);
+    }
+    const int last = matchLength;
+    int i = 0;
+    for (; i < last && in.Get(c); ++i) {
+      DeleteNode(s);
+      text[s] = c;
+      if (s < F - 1) text[s + N] = c;
+      s = (s + 1) & (N - 1);
+      r = (r + 1) & (N - 1);
+      InsertNode(r);
+    }
+    for (; i < last; ++i) {
+      DeleteNode(s);
+      s = (s + 1) & (N - 1);
+      r = (r + 1) & (N - 1);
+      if (--len > 0) InsertNode(r);
+    }
+  } while (len > 0);
+  return writer.Finish();
+}
+
+// Bits most significant first from the stream. Past the end the input reads as zero bits;
+// the decoder checks that it never used any of them.
+class BitReader {
+ public:
+  BitReader(TStream& stream, uint8_t* buffer) : stream_(stream), buffer_(buffer), cur_(buffer), end_(buffer) {}
+
+  // Makes at least 57 bits available.
+  void Refill() {
+    if (end_ - cur_ >= 8) {
+      uint64_t w;
+      std::memcpy(&w, cur_, 8);
+      w = __builtin_bswap64(w);
+      acc_ |= w >> bits_;
+      const int bytes = (63 - bits_) >> 3;
+      cur_ += bytes;
+      bits_ += bytes * 8;
+      return;
+    }
+    while (bits_ <= 56) {
+      if (cur_ == end_ && !Fill()) {
+        // A zero byte past the end; the bits below bits_ are zero already.
+        bits_ += 8;
+        phantom_ += 8;
+        continue;
+      }
+      acc_ |= static_cast<uint64_t>(*cur_++) << (56 - bits_);
+      bits_ += 8;
+    }
+  }
+  int Bit() {
+    const int b = static_cast<int>(acc_ >> 63);
+    acc_ <<= 1;
+    --bits_;
+    return b;
+  }
+  // count ≤ 32, with that many bits available.
+  uint32_t Bits(int count) {
+    const uint32_t v = static_cast<uint32_t>(acc_ >> (64 - count));
+    acc_ <<= count;
+    bits_ -= count;
+    return v;
+  }
+  int Available() const { return bits_; }
+  // True once bits past the end of the input have been taken.
+  bool Overrun() const { return bits_ < phantom_; }
+
+ private:
+  bool Fill() {
+    if (eof_) return false;
+    const size_t got = ReadFully(stream_, buffer_, kIoBufferSize, MsgReadLZH());
+    if (got < kIoBufferSize) eof_ = true;
+    cur_ = buffer_;
+    end_ = buffer_ + got;
+    return got > 0;
+  }
+
+  TStream& stream_;
+  uint8_t* buffer_;
+  const uint8_t* cur_;
+  const uint8_t* end_;
+  uint64_t acc_ = 0;
+  int bits_ = 0;
+  int phantom_ = 0;
+  bool eof_ = false;
+};
+
+class Decoder {
+ public:
+  uint64_t Run(BitReader& in, uint64_t size, TStream& out);
+
+ private:
+  // The output goes through a window that keeps the last N bytes in front of the bytes
+  // not yet written out, so that copies need no ring arithmetic.
+  static constexpr size_t kChunk = 32768;
+  static constexpr size_t kSlack = 64;
+  uint8_t window[N + kChunk + F + kSlack];
+  HuffmanTree tree;
+};
+
+uint64_t Decoder::Run(BitReader& in, uint64_t size, TStream& out) {
+  const PositionTables& t = Positions();
+  tree.Start();
+  // The history before the first byte: the ring's never-filled tail (0), then its spaces.
+  std::memset(window, 0, F);
+  std::memset(window + F, ' ', N - F);
+  size_t o = N;
+  uint64_t total = 0;
+  while (total < size) {
+    if (in.Available() < 32) in.Refill();
+    int c = tree.Son(R);
+    while (c < T) {
+      if (in.Available() == 0) in.Refill();
+      c = tree.Son(c + in.Bit());
+    }
+    c -= T;
+    tree.Update(c);
+    if (c < 256) {
+      if (in.Overrun()) Fail(MsgShortRead());
+      window[o++] = static_cast<uint8_t>(c);
+      ++total;
+    } else {
+      if (in.Available() < 16) in.Refill();
+      uint32_t b = in.Bits(8);
+      const int upper = t.d_code[b];
+      const int extra = t.d_len[b] - 2;
+      b = (b << extra) | in.Bits(extra);
+      if (in.Overrun()) Fail(MsgShortRead());
+      const size_t distance = static_cast<size_t>((upper << 6) | (b & 63)) + 1;
+      const size_t length = static_cast<size_t>(c - 253);
+      if (total + length > size) Fail(MsgSizeLZH());
+      uint8_t* dst = window + o;
+      const uint8_t* src = dst - distance;
+      if (distance >= 8) {
+        for (size_t k = 0; k < length; k += 8) std::memcpy(dst + k, src + k, 8);
+      } else {
+        for (size_t k = 0; k < length; ++k) dst[k] = src[k];
+      }
+      o += length;
+      total += length;
+    }
+    if (o >= N + kChunk) {
+      WriteAll(out, window + N, o - N);
+      std::memmove(window, window + o - N, N);
+      o = N;
+    }
+  }
+  WriteAll(out, window + N, o - N);
+  return total;
+}
+
+template <class T, class... Args>
+std::unique_ptr<T> MakeTables(Args&&... args) {
+  try {
+    return std::make_unique<T>(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    throw ELZHCompression(MsgNoLzhTables());
+  }
+}
+
+}  // namespace
+
+uint64_t LzhCompress(TStream& in, uint32_t size, TStream& out) {
+  std::unique_ptr<uint8_t[]> inBuf, outBuf;
+  try {
+    inBuf.reset(new uint8_t[kKhBufferSize]);
+    outBuf.reset(new uint8_t[kKhBufferSize]);
+  } catch (const std::bad_alloc&) {
+    Fail(MsgNoBuffers());
+  }
+  auto encoder = MakeTables<Encoder>(out, outBuf.get());
+  ByteSource source(in, inBuf.get(), size);
+  return encoder->Run(source);
+}
+
+uint64_t LzhDecompress(TStream& in, uint32_t size, TStream& out) {
+  std::unique_ptr<uint8_t[]> inBuf;
+  try {
+    inBuf.reset(new uint8_t[kKhBufferSize]);
+  } catch (const std::bad_alloc&) {
+    Fail(MsgNoBuffers());
+  }
+  auto decoder = MakeTables<Decoder>();
+  BitReader reader(in, inBuf.get());
+  return decoder->Run(reader, size, out);
+}
+
+}  // namespace vg::compr
