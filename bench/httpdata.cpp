@@ -81,6 +81,8 @@ class TRatioReporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> nsPerByte;
 
+  TRatioReporter() : ConsoleReporter(OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& run : runs) {
