@@ -230,9 +230,12 @@ bool WriteValue(const std::string& file, std::string_view section, std::string_v
   return Finish(UpdateFileLocked(
       file,
       [&](std::string& content, bool& changed) {
+        const std::string_view br = LineBreakOf(content);
+        // Every line ends in a break before anything is added after it.
+        const bool unterminated = !content.empty() && content.back() != '\n';
+        if (unterminated) content.append(content.back() == '\r' ? std::string_view("\n") : br);
         bool inSection = false, sectionFound = false, inFirstBlock = false;
-        size_t insertAt = 0;            // after the last entry of the section's first block
-        bool insertNeedsBreak = false;  // that line ends the file without a line break
+        size_t insertAt = 0;  // after the last entry of the section's first block
         size_t foundBegin = 0, foundEnd = 0;
         std::string foundKey;
         bool keyFound = false;
@@ -243,7 +246,6 @@ bool WriteValue(const std::string& file, std::string_view section, std::string_v
             if (inFirstBlock) {
               sectionFound = true;
               insertAt = line.next;
-              insertNeedsBreak = line.next == line.contentEnd;
             }
           } else if (inSection && line.kind == LineKind::kEntry) {
             if (SameTextCp1251(line.name, key)) {
@@ -253,26 +255,18 @@ bool WriteValue(const std::string& file, std::string_view section, std::string_v
               foundEnd = line.contentEnd;
               return false;
             }
-            if (inFirstBlock) {
-              insertAt = line.next;
-              insertNeedsBreak = line.next == line.contentEnd;
-            }
+            if (inFirstBlock) insertAt = line.next;
           }
           return true;
         });
-        const std::string_view br = LineBreakOf(content);
         if (keyFound) {
           // The key keeps the spelling it has in the file.
           const std::string line = foundKey + entry.substr(key.size());
-          if (content.compare(foundBegin, foundEnd - foundBegin, line) == 0) return 0;
+          if (!unterminated && content.compare(foundBegin, foundEnd - foundBegin, line) == 0) return 0;
           content.replace(foundBegin, foundEnd - foundBegin, line);
         } else if (sectionFound) {
-          std::string add;
-          if (insertNeedsBreak) add.append(br);
-          add.append(entry).append(br);
-          content.insert(insertAt, add);
+          content.insert(insertAt, entry + std::string(br));
         } else {
-          if (!content.empty() && content.back() != '\n') content.append(br);
           if (!LastLineBlank(content)) content.append(br);  // a blank line before the new section
           content.append("[").append(section).append("]").append(br);
           content.append(entry).append(br);

@@ -164,6 +164,13 @@ TEST_F(IniProfile, WritesFitTheFilesLineBreaksAndMissingFinalBreak) {
   WriteFile(file, "[A]\nx=1");
   ASSERT_TRUE(profile::WriteValue(file, "A", "y", "2"));
   EXPECT_EQ(ReadFile(file), "[A]\nx=1\ny=2\n");
+  // A last line ending in a bare carriage return keeps its content.
+  WriteFile(file, "[A]\r\nx=1\r");
+  ASSERT_TRUE(profile::WriteValue(file, "A", "y", "2"));
+  EXPECT_EQ(ReadFile(file), "[A]\r\nx=1\r\ny=2\r\n");
+  WriteFile(file, "[B]\r");
+  ASSERT_TRUE(profile::WriteValue(file, "B", "k", "v"));
+  EXPECT_EQ(ReadFile(file), "[B]\r\nk=v\r\n");
   const std::string fresh = dir.File("fresh.ini");
   ASSERT_TRUE(profile::WriteValue(fresh, "S", "k", "v"));
   EXPECT_EQ(ReadFile(fresh), "[S]\r\nk=v\r\n");
