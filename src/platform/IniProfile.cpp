@@ -79,6 +79,37 @@ void ForEachLine(std::string_view text, F&& f) {
   }
 }
 
+// The read paths look only at section headers and at the lines of the wanted section, so a
+// read costs little more than finding the line starts.
+// onHeader(name) returns whether the following lines are wanted; onEntry(line) returns false
+// to stop the scan.
+template <class OnHeader, class OnEntry>
+void ScanFile(std::string_view text, OnHeader&& onHeader, OnEntry&& onEntry) {
+  const size_t n = text.size();
+  size_t pos = 0;
+  bool wanted = false;
+  Line line;
+  while (pos < n) {
+    const void* nl = std::memchr(text.data() + pos, '\n', n - pos);
+    const size_t lf = nl ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
+    size_t first = pos;
+    while (first < lf && IsBlank(text[first])) ++first;
+    if (first < lf && text[first] == '[') {
+      line.begin = pos;
+      line.contentEnd = (lf > pos && text[lf - 1] == '\r') ? lf - 1 : lf;
+      Classify(text, line);
+      wanted = onHeader(line.name);
+    } else if (wanted && first < lf && text[first] != ';') {
+      line.begin = pos;
+      line.contentEnd = (lf > pos && text[lf - 1] == '\r') ? lf - 1 : lf;
+      line.next = nl ? lf + 1 : n;
+      Classify(text, line);
+      if (line.kind == LineKind::kEntry && !onEntry(line)) return;
+    }
+    pos = nl ? lf + 1 : n;
+  }
+}
+
 std::string_view Unquote(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
     return v.substr(1, v.size() - 2);
@@ -171,16 +202,13 @@ uint32_t ReadValue(const std::string& file, std::string_view section, std::strin
   key = Trim(key);
   const std::string_view text = Load(file);
   std::string_view result = def;
-  bool inSection = false;
-  ForEachLine(text, [&](const Line& line) {
-    if (line.kind == LineKind::kHeader) {
-      inSection = SameTextCp1251(line.name, section);
-    } else if (inSection && line.kind == LineKind::kEntry && SameTextCp1251(line.name, key)) {
-      result = Unquote(line.value);
-      return false;
-    }
-    return true;
-  });
+  ScanFile(
+      text, [&](std::string_view name) { return SameTextCp1251(name, section); },
+      [&](const Line& line) {
+        if (!SameTextCp1251(line.name, key)) return true;
+        result = Unquote(line.value);
+        return false;
+      });
   return CopyText(result, buffer, size);
 }
 
@@ -188,10 +216,13 @@ uint32_t ReadSectionNames(const std::string& file, char* buffer, uint32_t size) 
   const std::string_view text = Load(file);
   std::string list;
   std::unordered_set<std::string> seen;
-  ForEachLine(text, [&](const Line& line) {
-    if (line.kind == LineKind::kHeader && !line.name.empty()) AddUnique(list, seen, line.name);
-    return true;
-  });
+  ScanFile(
+      text,
+      [&](std::string_view name) {
+        if (!name.empty()) AddUnique(list, seen, name);
+        return false;
+      },
+      [](const Line&) { return true; });
   return CopyList(list, buffer, size);
 }
 
@@ -200,14 +231,12 @@ uint32_t ReadKeyNames(const std::string& file, std::string_view section, char* b
   const std::string_view text = Load(file);
   std::string list;
   std::unordered_set<std::string> seen;
-  bool inSection = false;
-  ForEachLine(text, [&](const Line& line) {
-    if (line.kind == LineKind::kHeader)
-      inSection = SameTextCp1251(line.name, section);
-    else if (inSection && line.kind == LineKind::kEntry)
-      AddUnique(list, seen, line.name);
-    return true;
-  });
+  ScanFile(
+      text, [&](std::string_view name) { return SameTextCp1251(name, section); },
+      [&](const Line& line) {
+        AddUnique(list, seen, line.name);
+        return true;
+      });
   return CopyList(list, buffer, size);
 }
 
