@@ -1,0 +1,180 @@
+#pragma once
+// The relay thread: one browser connection for its whole life. It reads a request, routes it to
+// the target (directly or through the upstream proxy, to a protected server's gateway or to a
+// plain web server), relays the exchange and keeps the connection while the keep-alive rule
+// holds. The protocol-specific steps are supplied by the derived client thread.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/fLogMngr.h"
+#include "platform/Net.h"
+#include "tunnel/RelayCfg.h"
+#include "tunnel/ServerSock.h"
+#include "tunnel/SecureSeam.h"
+#include "tunnel/SockErr.h"
+#include "tunnel/fEntry.h"
+
+namespace vg {
+
+class TRequestThread;
+class TProtectedServer;
+
+// A message of the relay: its failures become error pages of the owning thread.
+class TRequestData : public TRequestDataBase {
+ public:
+  explicit TRequestData(TRequestThread* owner = nullptr) : owner_(owner) {}
+  TRequestThread* Owner() const { return owner_; }
+  void SetOwner(TRequestThread* owner) { owner_ = owner; }
+  void ReportError(const std::string& text) override;
+
+ private:
+  TRequestThread* owner_;
+};
+
+// How reading an answer ended.
+enum class TAnswerResult { Complete, NothingReceived, Failed };
+
+class TRequestThread : public TServerClientThread {
+ public:
+  // Time-outs of the socket primitives, in milliseconds.
+  static constexpr int kSliceMs = 100;
+  static constexpr int kReadMs = 1000;
+  static constexpr int kWaitMs = 60000;
+  static constexpr int kTunnelWaitMs = 500;
+
+  explicit TRequestThread(platform::ClientSocket browser);
+  ~TRequestThread() override;
+
+  // Error page with status 510.
+  void TunnelError(const std::string& message);
+  // Error page with the given status, protected for the peer identity when one is known.
+  void AccessError(int code, const std::string& message);
+  // Service log entry and end of the thread, without a page.
+  void LogOnlyError(const std::string& message);
+
+  std::string CurrentHost() const { return originHost_.empty() ? connectHost_ : originHost_; }
+
+  // The page text for a part name and an error message (both escaped for HTML).
+  static std::string ErrorPageText(const std::string& partName, const std::string& message);
+  // The whole error answer: status line for the request's version, headers, page.
+  static std::string ErrorAnswerText(uint32_t requestVersion, int code, const std::string& page);
+
+ protected:
+  void ClientExecute() override;
+
+  // The overridable steps, in the order the derived class supplies them.
+  virtual std::string FormatErrorText(const std::string& message);
+  virtual std::string PartName() = 0;
+  virtual void Setup();
+  virtual void Cleanup();
+  virtual bool HasRequest();
+  virtual std::unique_ptr<TProtectedServer> LookupServer(const THttpEntry& entry) = 0;
+  virtual bool ProtectRequest() = 0;
+  virtual bool UnprotectAnswer() = 0;
+  virtual bool CheckCommand() = 0;
+  virtual void ProcessRequest() = 0;
+  virtual bool CheckClient();
+  // The settings for the next request, read under the settings lock.
+  virtual TRelaySettings ReadSettings() = 0;
+  // Moves the settings' own record of the current protected server to its other location.
+  virtual void SwitchConfiguredLocation(const THttpEntry& target) = 0;
+
+  // Socket primitives. "Active": not terminated, the browser connected and, while an upstream
+  // connection is in use, that one connected too.
+  bool IsActive() const;
+  // Bytes pending after waiting up to ms for readability; a socket readable with nothing pending
+  // has been closed by its peer and is closed here.
+  int32_t ProbeSocket(platform::ClientSocket& socket, int ms);
+  // ProbeSocket in 100 ms slices for ms in all, ending early on data or when no longer active.
+  int32_t WaitData(platform::ClientSocket& socket, int ms);
+  // One read or write of count bytes within ms (60 000 for 0); the bytes transferred.
+  int32_t ReadSocket(platform::ClientSocket& socket, char* buffer, int ms, int32_t count);
+  int32_t WriteSocket(platform::ClientSocket& socket, const char* buffer, int ms, int32_t count);
+  // Appends what is pending (available, or what a 60 s wait finds) to the message.
+  bool ReadMore(platform::ClientSocket& socket, THTTPData& message, int32_t available, bool clear);
+  // Writes the message from byte from (0: all of it) with error reporting set to reporting.
+  bool SendMessage(platform::ClientSocket& socket, int32_t from, bool reporting, const THTTPData& message);
+  bool SendHeaderBlock(platform::ClientSocket& socket, const THTTPData& message, bool reporting);
+  bool SendBytes(platform::ClientSocket& socket, const char* data, int32_t count, bool reporting);
+
+  // Reads the browser's next request.
+  bool ReadRequest();
+  // Routing: reuses or opens the upstream connection for the request's target.
+  bool RouteAndConnect();
+  // 0 connected, 1 failed, 2 moved to the protected server's other location.
+  int ConnectUpstream(int startLocation);
+  // Target form, host, "Vg-Oh" and, for protected servers, the cache headers.
+  bool PrepareRequest(THTTPData& message);
+  // Reads a whole answer (protected exchanges), bounded by "Max HTTP data length".
+  TAnswerResult ReadAnswer(TRequestData& answer);
+  // Reads the answer and hands it to the browser as it arrives (plain exchanges).
+  TAnswerResult StreamAnswer();
+  // One attempt of a plain exchange; true when the exchange is done.
+  bool PlainExchange(int attempt);
+  // One attempt of a protected exchange; true when the exchange is done.
+  virtual bool ProtectedExchange(int attempt);
+  // Traffic log record for a protected server, as "Log flags" ask.
+  void LogTraffic(int direction, uint32_t mask, const THTTPData& message);
+  // The answer goes to the browser unchanged (error reporting as given).
+  bool PassAnswer(const THTTPData& message, bool reporting);
+
+  bool Reporting() const { return errorReporting_; }
+  void SetReporting(bool on) { errorReporting_ = on; }
+  bool UpstreamInUse() const { return upstreamInUse_; }
+  bool ViaProxy() const { return viaProxy_; }
+  bool RequestOversized() const { return requestOversized_; }
+  const TRelaySettings& Settings() const { return settings_; }
+  platform::ClientSocket& Browser() { return ClientSocket(); }
+  platform::ClientSocket& Upstream() { return *upstream_; }
+  TRequestData& Request() { return *request_; }
+  TRequestData& Answer() { return *answer_; }
+  TProtectedServer* Server() const { return server_.get(); }
+  TLogManager& Log() { return *log_; }
+  const std::string& ConnectHost() const { return connectHost_; }
+  const std::string& OriginHost() const { return originHost_; }
+
+  // Fields of the protected exchange (kept here so that routing can reset them).
+  std::string peerIdentity_;
+  std::array<uint8_t, 32> sentKeyRecord_{};
+  int32_t peerVersion_ = 0;
+
+ private:
+  bool KeepConnection(uint32_t requestVersion);
+  bool IsCompleteAnswer(const THTTPData& answer) const;
+  bool ForwardInformational(THTTPData& answer, bool& failed);
+  bool SendRequestBody();
+  bool PassThrough();
+  void Shuttle();
+  bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool toUpstream, bool& ended);
+  bool LocalForBypass(const std::string& host);
+  bool LoopGuard(const THttpEntry& entry);
+  void ErrorPage(int code, const std::string& message, bool protect);
+  void DropUpstream();
+
+  bool upstreamInUse_ = false;
+  std::string connectHost_;
+  bool errorReporting_ = true;
+  int requestKind_ = 0;
+  std::unique_ptr<platform::ClientSocket> upstream_;
+  std::unique_ptr<TRequestData> request_;
+  std::unique_ptr<TRequestData> answer_;
+  std::unique_ptr<TProtectedServer> server_;
+  std::string originHost_;
+  std::unique_ptr<TLogManager> log_;
+
+  TRelaySettings settings_;
+  // The routing target as parsed, kept for the settings' record switch.
+  THttpEntry target_;
+  bool viaProxy_ = false;
+  // The request's body goes on arriving after the part that was buffered.
+  bool requestOversized_ = false;
+  // Bytes of the current answer reached the browser: a later error can no longer be a page.
+  bool answerStarted_ = false;
+  std::vector<char> tunnelBuffer_;
+  TSocketErrorProc previousErrorProc_ = nullptr;
+};
+
+}  // namespace vg
