@@ -1,48 +1,16 @@
 #include "tunnel/ClntThrd.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "platform/SysUtils.h"
 #include "platform/TextCase.h"
 #include "protection/fcrypt.h"
-#include "tunnel/ProtSeam.h"
+#include "config/Cfg_Clnt.h"
 
 namespace vg {
 
-namespace {
-
-std::mutex& SourceMutex() {
-  static std::mutex m;
-  return m;
-}
-
-std::shared_ptr<TClientSettingsSource>& SourceSlot() {
-  static std::shared_ptr<TClientSettingsSource> source =
-      std::make_shared<TFixedSettingsSource>(TRelaySettings{});
-  return source;
-}
-
-}  // namespace
-
-TRelaySettings TFixedSettingsSource::Read() { return settings_; }
-
-std::unique_ptr<TProtectedServer> TFixedSettingsSource::FindServer(const THttpEntry&) { return nullptr; }
-
-void TFixedSettingsSource::SwitchLocation(const THttpEntry&) {}
-
-void SetClientSettingsSource(std::shared_ptr<TClientSettingsSource> source) {
-  std::lock_guard<std::mutex> lock(SourceMutex());
-  SourceSlot() = std::move(source);
-}
-
-std::shared_ptr<TClientSettingsSource> ClientSettingsSource() {
-  std::lock_guard<std::mutex> lock(SourceMutex());
-  return SourceSlot();
-}
-
 TClientRequestThread::TClientRequestThread(platform::ClientSocket browser)
-    : TRequestThread(std::move(browser)), source_(ClientSettingsSource()) {}
+    : TRequestThread(std::move(browser)) {}
 
 std::string TClientRequestThread::PartName() { return "client part"; }
 
@@ -50,24 +18,50 @@ void TClientRequestThread::Setup() { TRequestThread::Setup(); }
 
 void TClientRequestThread::Cleanup() { TRequestThread::Cleanup(); }
 
-TRelaySettings TClientRequestThread::ReadSettings() { return source_->Read(); }
-
-std::unique_ptr<TProtectedServer> TClientRequestThread::LookupServer(const THttpEntry& entry) {
-  return source_->FindServer(entry);
+TRelaySettings TClientRequestThread::ReadSettings() {
+  TQSClientConfig& config = Settings();
+  TConfigLock lock(config);
+  TRelaySettings s;
+  s.logFlags = config.LogFlags();
+  s.errorTraceMode = config.ErrorTraceMode();
+  s.selfPort = config.SelfTcpPort();
+  s.proxyEnable = config.ProxyEnabled();
+  s.bypassLocal = config.BypassProxyForLocal();
+  s.proxyHost = config.ProxyHost();
+  s.proxyPort = config.ProxyPort();
+  s.maxDataLength = config.MaxHttpDataLength();
+  s.proxyOrpc = config.ProxyORPC();
+  s.accessType = config.ClientAccessType();
+  s.allowedHosts = config.AllowedHosts();
+  return s;
 }
 
-void TClientRequestThread::SwitchConfiguredLocation(const THttpEntry& target) { source_->SwitchLocation(target); }
+std::unique_ptr<TProtectedServer> TClientRequestThread::LookupServer(const THttpEntry& entry) {
+  TQSClientConfig& config = Settings();
+  TConfigLock lock(config);
+  const TProtectedServer* found = config.FindServer(entry);
+  if (!found) return nullptr;
+  auto copy = std::make_unique<TProtectedServer>();
+  copy->Assign(*found);
+  return copy;
+}
+
+void TClientRequestThread::SwitchConfiguredLocation(const THttpEntry& target) {
+  TQSClientConfig& config = Settings();
+  TConfigLock lock(config);
+  if (TProtectedServer* configured = config.FindServer(target)) configured->SwitchLocation();
+}
 
 bool TClientRequestThread::CheckClient() {
   if (!TRequestThread::CheckClient()) return false;
   const uint32_t remote = Browser().PeerAddress();
   bool admitted;
-  switch (Settings().accessType) {
+  switch (Current().accessType) {
     case 0:
       admitted = true;
       break;
     case 2: {
-      const auto& hosts = Settings().allowedHosts;
+      const auto& hosts = Current().allowedHosts;
       admitted = std::find(hosts.begin(), hosts.end(), remote) != hosts.end();
       break;
     }
@@ -78,7 +72,7 @@ bool TClientRequestThread::CheckClient() {
   if (admitted) return true;
   const std::string text = Format(VGT("Адресу %d.%d.%d.%d в доступе отказано"),
                                   {remote & 0xFF, (remote >> 8) & 0xFF, (remote >> 16) & 0xFF, remote >> 24});
-  if (logflag::Has(Settings().logFlags, logflag::kService) && !Log().WriteService(text))
+  if (Current().LogsWith(logflags::kService) && !Log().WriteService(text))
     TLogManager::ShowLogError(text);
   // The browser takes an answer only after it has sent its request.
   ReadRequest();
@@ -97,15 +91,11 @@ bool TClientRequestThread::CheckCommand() {
   if (entry.Host().empty()) entry.Parse(request.GetHost());
   std::unique_ptr<TProtectedServer> server = LookupServer(entry);
   if (!server) return false;
-#if VG_HAVE_PROTECTED_SERVERS
   TCryptoEngine engine;
   engine.SetParams(server->CryptoParams());
   if (engine.EngineType() != server->CryptoParams().EngineType()) return false;
   engine.ClearCache();
   return true;
-#else
-  return false;
-#endif
 }
 
 void TClientRequestThread::ProcessRequest() {
@@ -117,7 +107,7 @@ void TClientRequestThread::ProcessRequest() {
   }
   for (int attempt = 1; attempt <= 2 && IsActive(); ++attempt) {
     if (!ProtectRequest()) return;
-    LogTraffic(TLogManager::kRequest, logflag::kRequests, Request());
+    LogTraffic(TLogManager::kRequest, logflags::kRequest, Request());
     const bool done = Server() ? ProtectedExchange(attempt) : PlainExchange(attempt);
     if (done) return;
   }

@@ -8,32 +8,6 @@
 
 namespace vg {
 
-// Where client threads read the settings from.
-class TClientSettingsSource {
- public:
-  virtual ~TClientSettingsSource() = default;
-  virtual TRelaySettings Read() = 0;
-  // A private copy of the configured record for the target, or null.
-  virtual std::unique_ptr<TProtectedServer> FindServer(const THttpEntry& entry) = 0;
-  // Moves the configured record for the target to its other location.
-  virtual void SwitchLocation(const THttpEntry& entry) = 0;
-};
-
-// A fixed set of settings with no protected servers.
-class TFixedSettingsSource : public TClientSettingsSource {
- public:
-  explicit TFixedSettingsSource(TRelaySettings settings) : settings_(std::move(settings)) {}
-  TRelaySettings Read() override;
-  std::unique_ptr<TProtectedServer> FindServer(const THttpEntry& entry) override;
-  void SwitchLocation(const THttpEntry& entry) override;
-
- private:
-  TRelaySettings settings_;
-};
-
-void SetClientSettingsSource(std::shared_ptr<TClientSettingsSource> source);
-std::shared_ptr<TClientSettingsSource> ClientSettingsSource();
-
 class TClientRequestThread : public TRequestThread {
  public:
   explicit TClientRequestThread(platform::ClientSocket browser);
@@ -50,9 +24,6 @@ class TClientRequestThread : public TRequestThread {
   bool CheckClient() override;
   TRelaySettings ReadSettings() override;
   void SwitchConfiguredLocation(const THttpEntry& target) override;
-
- private:
-  std::shared_ptr<TClientSettingsSource> source_;
 };
 
 }  // namespace vg

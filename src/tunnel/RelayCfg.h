@@ -5,16 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace vg {
+#include "config/Cfg_Comm.h"
 
-// Bits of "Log flags"; a record is written only when every bit of its mask is set.
-namespace logflag {
-constexpr uint32_t kService = 0x4;
-constexpr uint32_t kRequests = 0x101;
-constexpr uint32_t kAnswers = 0x10002;
-constexpr uint32_t kBadAnswers = 0x20002;
-inline bool Has(uint32_t flags, uint32_t mask) { return (flags & mask) == mask; }
-}  // namespace logflag
+namespace vg {
 
 struct TRelaySettings {
   uint32_t logFlags = 0xFFFFFF;
@@ -31,6 +24,8 @@ struct TRelaySettings {
   // IPv4 addresses in network byte order.
   std::vector<uint32_t> allowedHosts;
 
+  // A record of the log flags' mask is written only when every bit of it is set.
+  bool LogsWith(uint32_t mask) const { return (logFlags & mask) == mask; }
   // Every answer gets "close" and no connection is kept.
   bool CloseEveryConnection() const { return proxyEnable && proxyOrpc; }
 };

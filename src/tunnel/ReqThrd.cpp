@@ -7,7 +7,6 @@
 
 #include "platform/SysUtils.h"
 #include "platform/TypeName.h"
-#include "tunnel/ProtSeam.h"
 #include "tunnel/SockErr.h"
 #include "tunnel/fThrList.h"
 
@@ -23,6 +22,7 @@ std::string MessageOf(const std::exception& e) {
 }
 
 // Texts shown inside the page come from requests (host names, targets); they must stay text.
+// Both stand in element content, where only these three characters can start markup.
 std::string HtmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -31,8 +31,6 @@ std::string HtmlEscape(const std::string& text) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
       default: out.push_back(c);
     }
   }
@@ -50,6 +48,10 @@ bool DeclaresBody(const THTTPData& message) {
 
 void TRequestData::ReportError(const std::string& text) {
   if (owner_) owner_->TunnelError(text);
+}
+
+void TRequestData::ReportAccessError(const std::string& text) {
+  if (owner_) owner_->AccessError(499, text);
 }
 
 TRequestThread::TRequestThread(platform::ClientSocket browser) : TServerClientThread(std::move(browser)) {}
@@ -237,6 +239,8 @@ bool TRequestThread::ReadRequest() {
   answerStarted_ = false;
   settings_ = ReadSettings();
   const int32_t limit = settings_.maxDataLength;
+  request.SetMaxDataLength(limit);
+  answer_->SetMaxDataLength(limit);
   const auto complete = [&request] {
     // A tunnel request ends with its header block; what follows belongs to the tunnel.
     return request.IsCompleteRequest() ||
@@ -311,17 +315,19 @@ bool TRequestThread::RouteAndConnect() {
   server_ = LookupServer(target_);
   int start = 0;
   if (server_) {
-    UseServerParams(*server_, request);
-    UseServerParams(*server_, *answer_);
-    start = ServerActiveLocation(*server_);
+    for (TRequestData* message : {request_.get(), answer_.get()}) {
+      message->SetCompressMode(server_->CompressMode());
+      message->UseCryptoParams(server_->CryptoParams());
+    }
+    start = server_->ActiveLocation();
   }
 
   while (!upstreamInUse_) {
     THttpEntry entry;
     if (server_) {
-      entry.Assign(ServerCurrentLocation(*server_));
+      entry.Assign(server_->CurrentLocation());
       connectHost_ = entry.AsText();
-      originHost_ = ServerHostText(*server_);
+      originHost_ = server_->AddressCount() > 0 ? server_->Address(0).AsText() : std::string();
       if (originHost_ == connectHost_) originHost_.clear();
     } else {
       entry.Assign(target_);
@@ -360,11 +366,11 @@ bool TRequestThread::RouteAndConnect() {
         upstreamInUse_ = true;
         return false;
       default:
-        if (ServerActiveLocation(*server_) == start) return false;
+        if (server_->ActiveLocation() == start) return false;
         break;
     }
   }
-  if (server_ && ServerActiveLocation(*server_) != start) SwitchConfiguredLocation(target_);
+  if (server_ && server_->ActiveLocation() != start) SwitchConfiguredLocation(target_);
   return true;
 }
 
@@ -383,7 +389,7 @@ int TRequestThread::ConnectUpstream(int startLocation) {
         std::this_thread::sleep_for(std::chrono::milliseconds(Terminated() ? 0 : 50));
         continue;
       }
-      if (server_ && ServerSwitchLocation(*server_) && ServerActiveLocation(*server_) != startLocation) return 2;
+      if (server_ && server_->SwitchLocation() && server_->ActiveLocation() != startLocation) return 2;
       TunnelError(Format(VGT("%s (%s: %s) (%d: %s)"),
                          {VGT("Ошибка при подключении к ") + "\"" + connectHost_ + "\"", platform::ClassNameOf(e),
                           e.Message(), e.Code(), ErrorText(e.Code())}));
@@ -655,7 +661,7 @@ void TRequestThread::Shuttle() {
 }
 
 void TRequestThread::LogTraffic(int direction, uint32_t mask, const THTTPData& message) {
-  if (!server_ || !logflag::Has(settings_.logFlags, mask)) return;
+  if (!server_ || !settings_.LogsWith(mask)) return;
   if (!log_->WriteTraffic(direction, message.Data(), message.Length())) {
     const std::string& text = VGT("Ошибка при добавлении записи в журнал");
     TunnelError(text);
@@ -701,13 +707,13 @@ std::string TRequestThread::ErrorAnswerText(uint32_t requestVersion, int code, c
 
 void TRequestThread::ErrorPage(int code, const std::string& message, bool protect) {
   if (!errorReporting_) return;
-  if (logflag::Has(settings_.logFlags, logflag::kService) && log_ && !log_->WriteService(message))
+  if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
     TLogManager::ShowLogError(message);
   // Once part of an answer has reached the browser a page would corrupt it: the connection just ends.
   if (!answerStarted_ && answer_ && Browser().Connected()) {
     const std::string page = ErrorPageText(PartName(), FormatErrorText(message));
     answer_->Assign(ErrorAnswerText(request_ ? request_->HttpVersion() : 0, code, page));
-    if (protect && !peerIdentity_.empty()) ProtectForPeer(*answer_, peerIdentity_);
+    if (protect && !peerIdentity_.empty()) answer_->Protect(peerIdentity_);
     SendMessage(Browser(), 0, true, *answer_);
   }
   Terminate();
@@ -719,7 +725,7 @@ void TRequestThread::AccessError(int code, const std::string& message) { ErrorPa
 
 void TRequestThread::LogOnlyError(const std::string& message) {
   if (!errorReporting_) return;
-  if (logflag::Has(settings_.logFlags, logflag::kService) && log_ && !log_->WriteService(message))
+  if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
     TLogManager::ShowLogError(message);
   Terminate();
 }

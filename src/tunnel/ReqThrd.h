@@ -10,25 +10,27 @@
 #include <vector>
 
 #include "config/fLogMngr.h"
+#include "protection/ProtSrvr.h"
 #include "platform/Net.h"
 #include "tunnel/RelayCfg.h"
 #include "tunnel/ServerSock.h"
-#include "tunnel/SecureSeam.h"
+#include "tunnel/SecureHttp.h"
 #include "tunnel/SockErr.h"
 #include "tunnel/fEntry.h"
 
 namespace vg {
 
 class TRequestThread;
-class TProtectedServer;
 
 // A message of the relay: its failures become error pages of the owning thread.
-class TRequestData : public TRequestDataBase {
+class TRequestData : public TSecureHTTPData {
  public:
   explicit TRequestData(TRequestThread* owner = nullptr) : owner_(owner) {}
   TRequestThread* Owner() const { return owner_; }
   void SetOwner(TRequestThread* owner) { owner_ = owner; }
   void ReportError(const std::string& text) override;
+  // A session key that does not check out is answered with status 499.
+  void ReportAccessError(const std::string& text) override;
 
  private:
   TRequestThread* owner_;
@@ -126,7 +128,7 @@ class TRequestThread : public TServerClientThread {
   bool UpstreamInUse() const { return upstreamInUse_; }
   bool ViaProxy() const { return viaProxy_; }
   bool RequestOversized() const { return requestOversized_; }
-  const TRelaySettings& Settings() const { return settings_; }
+  const TRelaySettings& Current() const { return settings_; }
   platform::ClientSocket& Browser() { return ClientSocket(); }
   platform::ClientSocket& Upstream() { return *upstream_; }
   TRequestData& Request() { return *request_; }

@@ -1,0 +1,105 @@
+#include "tunnel/AboutFrm.h"
+
+#include "config/Cfg_Clnt.h"
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramInfo.h"
+#include "platform/SysUtils.h"
+#include "tunnel/fThrList.h"
+
+namespace vg {
+
+namespace {
+std::string MessageOf(const std::exception& e) {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
+  return e.what();
+}
+}  // namespace
+
+TAboutForm::TAboutForm(TAboutFormView* view) : view_(view ? view : &defaultView_) {
+  serverSock_.SetOnGetThread([this](platform::ClientSocket&& accepted) { MServerSockGetThread(std::move(accepted)); });
+}
+
+TAboutForm::~TAboutForm() {
+  // The derived window has gone already; only the listener itself is stopped here.
+  if (listening_) {
+    serverSock_.Close();
+    listening_ = false;
+  }
+  logManager_.reset();
+}
+
+void TAboutForm::FormCreate() {
+  logManager_ = std::make_unique<TLogManager>();
+  if (LoadSettings()) StartListener();
+  const platform::FileVersion version = platform::ReadFileVersion(platform::ProgramPath());
+  view_->SetVersionHint(Format("%d.%d.%d.%d", {version.parts[0], version.parts[1], version.parts[2], version.parts[3]}));
+}
+
+bool TAboutForm::LoadSettings() {
+  const std::string& failure = VGT("Ошибка при чтении конфигурации");
+  TQSClientConfig& config = Settings();
+  try {
+    TConfigLock lock(config);
+    if (config.Load()) return true;
+    ShowError(failure);
+  } catch (const std::exception& e) {
+    // The text of what is missing helps the user to mend the file.
+    ShowError(failure + " (" + MessageOf(e) + ")");
+  }
+  return false;
+}
+
+void TAboutForm::StartListener() {
+  if (listening_) return;
+  std::string logDirectory;
+  int32_t interval = 0;
+  int32_t port = 0;
+  {
+    TQSClientConfig& config = Settings();
+    TConfigLock lock(config);
+    interval = config.LogInterval();
+    logDirectory = config.LogDirectoryPath();
+    port = config.SelfTcpPort();
+  }
+  PurgeLogFiles(logDirectory, interval, platform::Clock::System().Local());
+  serverSock_.SetPort(port);
+  try {
+    serverSock_.Open();
+    listening_ = true;
+  } catch (const std::exception& e) {
+    ShowError(MessageOf(e));
+  }
+}
+
+void TAboutForm::StopListener() {
+  if (!listening_) return;
+  try {
+    serverSock_.Close();
+  } catch (const std::exception& e) {
+    ShowError(MessageOf(e));
+  }
+  listening_ = false;
+}
+
+void TAboutForm::ShowError(const std::string& message) const {
+  platform::ShowMessageBox(platform::ApplicationTitle(), Format("%s : %s", {Caption(), message}));
+}
+
+void TAboutForm::SetupItemClick() { view_->RunSetupDialog(); }
+
+void TAboutForm::AboutItemClick() { view_->ShowAboutWindow(); }
+
+void TAboutForm::CancelButtonClick() { view_->HideAboutWindow(); }
+
+bool TAboutForm::FormCloseQuery() {
+  view_->HideAboutWindow();
+  return false;
+}
+
+void TAboutForm::UnloadItemClick() {
+  ThreadList().TerminateAll();
+  if (onTerminate_) onTerminate_();
+}
+
+}  // namespace vg
