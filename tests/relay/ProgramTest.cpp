@@ -1,0 +1,160 @@
+// The vgproxy program itself: start-up checks, one instance per desktop, serving and unloading.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "RelaySupport.h"
+#include "platform/Instance.h"
+#include "platform/Registry.h"
+
+using namespace relaytest;
+
+namespace {
+
+const std::string kProgram = std::string(VG_TEST_BIN_DIR) + "/vgproxy";
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = FreePort();
+    // The default settings file as the build writes it, on a port of the test's own.
+    std::string cfg = ReadFileText(std::string(VG_TEST_BIN_DIR) + "/veilgate.cfg");
+    ASSERT_FALSE(cfg.empty()) << "the build writes a default veilgate.cfg";
+    cfg = std::regex_replace(cfg, std::regex("Self TCP port=\\d+"), "Self TCP port=" + std::to_string(port_));
+    WriteFileText(Config(), cfg);
+    env_ = {"VG_REGISTRY_DIR=" + dir_.File("registry"), "XDG_RUNTIME_DIR=" + dir_.Path(), "DISPLAY=",
+            "WAYLAND_DISPLAY="};
+  }
+
+  std::string Config() const { return dir_.File("veilgate.cfg"); }
+  std::unique_ptr<Process> Start(const std::string& out = "out.txt") {
+    return std::make_unique<Process>(std::vector<std::string>{kProgram, "--headless", "--config", Config()}, env_,
+                                     dir_.File(out));
+  }
+  // What the program wrote to standard output and error (UTF-8 for the terminal).
+  std::string Output(const std::string& out = "out.txt") { return ReadFileText(dir_.File(out)); }
+  // Makes this process see the same desktop and registry as the program.
+  void ShareEnvironment() {
+    ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    ::setenv("VG_REGISTRY_DIR", dir_.File("registry").c_str(), 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+  }
+
+  TempDir dir_;
+  int port_ = 0;
+  std::vector<std::string> env_;
+};
+
+TEST_F(ProgramTest, ServesHttpAndTunnelsWithTheDefaultSettings) {
+  TestHttpServer server;
+  auto tunnel = Start();
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  const std::string proxy = "http://127.0.0.1:" + std::to_string(port_);
+  ProcessResult r = RunProcess({"curl", "-s", "--max-time", "15", "-x", proxy,
+                                "http://127.0.0.1:" + std::to_string(server.Port()) + "/len/26"});
+  EXPECT_EQ(r.out, Body(26)) << r.err;
+
+  const ProcessResult made =
+      RunProcess({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir_.File("key.pem"), "-out",
+                  dir_.File("cert.pem"), "-subj", "/CN=localhost", "-days", "1"});
+  ASSERT_EQ(made.exitCode, 0);
+  const int tlsPort = FreePort();
+  Process tls({"openssl", "s_server", "-accept", std::to_string(tlsPort), "-cert", dir_.File("cert.pem"), "-key",
+               dir_.File("key.pem"), "-www", "-quiet"});
+  ASSERT_TRUE(WaitForPort(tlsPort));
+  r = RunProcess({"curl", "-sk", "--max-time", "15", "-x", proxy, "-o", "/dev/null", "-w", "%{http_code}",
+                  "https://127.0.0.1:" + std::to_string(tlsPort) + "/"});
+  tls.Stop(SIGTERM, 5000);
+  EXPECT_EQ(r.out, "200") << r.err;
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+}
+
+TEST_F(ProgramTest, ASecondStartEndsSilentlyAndTheFirstGoesOn) {
+  auto first = Start();
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  const ProcessResult second = RunProcess({kProgram, "--headless", "--config", Config()}, 5000, env_);
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.out + second.err, "");
+  EXPECT_TRUE(first->Running());
+  EXPECT_TRUE(WaitForPort(port_, 500));
+  EXPECT_EQ(first->Stop(SIGINT, 5000), 0);
+}
+
+TEST_F(ProgramTest, UnloadEndsConnectionsBlockedInLongWaits) {
+  TestHttpServer server;
+  auto tunnel = Start();
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  RawClient idle(port_);
+  RawClient waiting(port_);
+  waiting.Send(ProxyGet(server.Port(), "/hang"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(idle.PeerClosed(500));
+  EXPECT_TRUE(waiting.PeerClosed(500));
+}
+
+TEST_F(ProgramTest, APostedQuitUnloadsTheProgram) {
+  ShareEnvironment();
+  auto tunnel = Start();
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  EXPECT_TRUE(vg::platform::FindWindowByClass("TQSVeilgateAboutForm"));
+  EXPECT_TRUE(vg::platform::PostQuitToWindow("TQSVeilgateAboutForm"));
+  EXPECT_EQ(tunnel->WaitExit(5000), 0);
+  EXPECT_FALSE(vg::platform::FindWindowByClass("TQSVeilgateAboutForm"));
+}
+
+TEST_F(ProgramTest, AnEarlierReleaseEndsTheProgramWithItsMessage) {
+  ShareEnvironment();
+  namespace reg = vg::platform::registry;
+  reg::Key key;
+  ASSERT_EQ(reg::CreateKey(reg::Key::RootKey(reg::Root::kLocalMachine),
+                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QS-Veilgate", key),
+            reg::kSuccess);
+  const ProcessResult r = RunProcess({kProgram, "--headless", "--config", Config()}, 10000, env_);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Versions error!: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(релиз 15)"), std::string::npos) << r.err;
+}
+
+TEST_F(ProgramTest, BrokenSettingsAndABusyPortAreShownAndTheProgramStays) {
+  TestHttpServer busy;
+  std::string cfg = ReadFileText(Config());
+  WriteFileText(Config(), std::regex_replace(cfg, std::regex("Self TCP port=\\d+"),
+                                             "Self TCP port=" + std::to_string(busy.Port())));
+  auto tunnel = Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(tunnel->Running());
+  EXPECT_NE(Output().find("QS-Veilgate (клиентская часть) : Windows socket error: Address already in use (10048)"),
+            std::string::npos)
+      << Output();
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+
+  WriteFileText(Config(), std::regex_replace(cfg, std::regex("Self TCP port=\\d+\n"), ""));
+  tunnel = Start("out2.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(tunnel->Running());
+  EXPECT_NE(Output("out2.txt").find("QS-Veilgate (клиентская часть) : Ошибка при чтении конфигурации"),
+            std::string::npos)
+      << Output("out2.txt");
+  EXPECT_FALSE(WaitForPort(port_, 200));
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+}
+
+TEST(ReleaseMarkerTest, TheProgramCarriesTheMarkerOnce) {
+  const std::string image = ReadFileText(kProgram);
+  const std::string signature = "QSVG-RelMark\x8C\x3E\x51\xA7";
+  const size_t at = image.find(signature);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(image.find(signature, at + 1), std::string::npos);
+  EXPECT_EQ(image.substr(at + 16, 4), std::string("\x05\x00\x01\x00", 4));
+}
+
+}  // namespace
