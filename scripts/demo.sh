@@ -10,3 +10,9 @@ ls build/bin
 echo
 echo "vgtool $(build/bin/vgtool --version)"
 printf 'QS-Veilgate' | build/bin/vgtool stf1 encode; echo
+echo
+# The tunnel with the default settings (build/bin/veilgate.cfg): a local HTTP proxy on port 1030.
+echo "Starting the tunnel: build/bin/vgproxy --headless (Ctrl+C unloads it). Try:"
+echo "  curl -x 127.0.0.1:1030 http://example.com/"
+echo "  curl -x 127.0.0.1:1030 https://example.com/"
+exec build/bin/vgproxy --headless

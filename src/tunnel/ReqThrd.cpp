@@ -77,7 +77,20 @@ void TRequestThread::Setup() {
 void TRequestThread::Cleanup() {
   SetSocketErrorProc(previousErrorProc_);
   server_.reset();
-  Browser().Close();
+  // Closing with unread bytes would reset the connection and could destroy the last answer on
+  // its way to the browser: end the sending side first and drop what is pending.
+  platform::ClientSocket& browser = Browser();
+  if (browser.Connected()) {
+    browser.ShutdownSend();
+    char sink[4096];
+    size_t dropped = 0;
+    for (size_t pending = browser.Pending(); pending > 0 && dropped < (1u << 20); pending = browser.Pending()) {
+      const size_t n = browser.Read(sink, std::min(pending, sizeof sink), 0).bytes;
+      if (n == 0) break;
+      dropped += n;
+    }
+  }
+  browser.Close();
   upstream_.reset();
   request_.reset();
   answer_.reset();
@@ -248,6 +261,10 @@ bool TRequestThread::ReadRequest() {
   };
   while (IsActive() && !complete()) {
     if (!ReadMore(Browser(), request, 0, false)) break;
+    // Empty lines in front of a request (a late line end after a POST body) are no part of it.
+    int32_t blank = 0;
+    while (request.Length() >= blank + 2 && request.Data()[blank] == '\r' && request.Data()[blank + 1] == '\n') blank += 2;
+    if (blank > 0) request.Assign(request.View().substr(static_cast<size_t>(blank)));
     if (complete()) break;
     if (request.HeaderLength() == 0) {
       // A header block that never ends must not grow without bound.
@@ -385,8 +402,7 @@ int TRequestThread::ConnectUpstream(int startLocation) {
       // No buffer space is a passing shortage of the system's: wait for it, up to about a minute.
       if (e.Code() == platform::neterr::kNoBuffers && !Terminated() &&
           std::chrono::steady_clock::now() - began < std::chrono::seconds(60)) {
-        platform::WaitReadable(*upstream_, 50, &WakeUp());
-        std::this_thread::sleep_for(std::chrono::milliseconds(Terminated() ? 0 : 50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         continue;
       }
       if (server_ && server_->SwitchLocation() && server_->ActiveLocation() != startLocation) return 2;
@@ -500,9 +516,8 @@ TAnswerResult TRequestThread::StreamAnswer() {
         if (!SendHeaderBlock(Browser(), answer, true)) return TAnswerResult::Failed;
         headerSent = true;
       }
-      std::string part;
-      if (answer.TakePartialBody(part) &&
-          !SendBytes(Browser(), part.data(), static_cast<int32_t>(part.size()), true))
+      if (answer.TakePartialBody(streamPart_) &&
+          !SendBytes(Browser(), streamPart_.data(), static_cast<int32_t>(streamPart_.size()), true))
         return TAnswerResult::Failed;
       // A single chunk longer than a message may be: relay the rest as it comes, without framing.
       if (answer.Length() - answer.HeaderLength() > limit) {
@@ -544,8 +559,8 @@ bool TRequestThread::SendRequestBody() {
       if (!SendHeaderBlock(Upstream(), request, true)) return false;
       headerSent = true;
     }
-    std::string part;
-    if (request.TakePartialBody(part) && !SendBytes(Upstream(), part.data(), static_cast<int32_t>(part.size()), true))
+    if (request.TakePartialBody(streamPart_) &&
+        !SendBytes(Upstream(), streamPart_.data(), static_cast<int32_t>(streamPart_.size()), true))
       return false;
     if (request.Length() - request.HeaderLength() > settings_.maxDataLength) {
       TunnelError(TooLargeText());

@@ -176,6 +176,8 @@ class TRequestThread : public TServerClientThread {
   // Bytes of the current answer reached the browser: a later error can no longer be a page.
   bool answerStarted_ = false;
   std::vector<char> tunnelBuffer_;
+  // Body bytes on their way through; kept so that its storage is reused.
+  std::string streamPart_;
   TSocketErrorProc previousErrorProc_ = nullptr;
 };
 

@@ -158,6 +158,10 @@ TEST_F(ExchangeTest, PostBodiesWithAndWithoutTheTrailingLineEnd) {
   EXPECT_NE(seen.find("\r\n\r\nfield=1"), std::string::npos) << seen;
   // Without the line end the tunnel waits its second for it, not more.
   EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(2500));
+  // A line end that comes later still is no part of the next request.
+  c.Send("\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(BodyOf(Get(c, "/len/3")), "abc");
 }
 
 TEST_F(ExchangeTest, UploadsBeyondTheLimitAreStreamedToPlainServers) {

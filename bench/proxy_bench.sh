@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# vgproxy as a plain HTTP proxy against nginx on loopback, each figure next to the same
+# measurement made directly in the same run:
+#   1. 1 KiB answers with keep-alive at 1, 16 and 64 connections (wrk), requests per second;
+#   2. a 100 MiB download (curl), MB/s, and vgproxy's peak resident memory during it;
+#   3. CONNECT: 64-byte ping-pong round trips (median, 99th percentile) and bulk MB/s;
+#   4. 500 idle keep-alive connections: vgproxy's resident memory.
+# Every answer counted must be a 200; the script fails otherwise.
+#   bench/proxy_bench.sh [BUILD_DIR] [SECONDS_PER_WRK_RUN]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+DURATION=${2:-5}
+BIN=$BUILD/bin/vgproxy
+CLIENT=$BUILD/bench/bench_proxy_client
+for tool in nginx wrk curl; do
+  command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/deps.sh installs it)"; exit 1; }
+done
+[ -x "$BIN" ] && [ -x "$CLIENT" ] || { echo "build vgproxy and bench_proxy_client first"; exit 1; }
+ulimit -n 8192 2>/dev/null || true
+
+WORK=$(mktemp -d)
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+
+# nginx with a 1 KiB and a 100 MiB file.
+NGINX_PORT=$(free_port)
+mkdir -p "$WORK/www" "$WORK/nginx"
+head -c 1024 /dev/urandom >"$WORK/www/1k"
+head -c $((100 * 1024 * 1024)) /dev/zero >"$WORK/www/100m"
+# nginx started as root serves as an unprivileged user.
+chmod 755 "$WORK" "$WORK/www"
+chmod 644 "$WORK/www/1k" "$WORK/www/100m"
+cat >"$WORK/nginx/nginx.conf" <<EOF
+worker_processes 1;
+daemon off;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_requests 100000000;
+  keepalive_timeout 120s;
+  sendfile on;
+  server { listen 127.0.0.1:$NGINX_PORT; root $WORK/www; }
+}
+EOF
+nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" &
+PIDS+=($!)
+wait_port "$NGINX_PORT"
+
+# vgproxy with the default settings on a port of its own.
+PROXY_PORT=$(free_port)
+sed "s/^Self TCP port=.*/Self TCP port=$PROXY_PORT/" "$BUILD/bin/veilgate.cfg" >"$WORK/veilgate.cfg"
+VG_REGISTRY_DIR=$WORK/registry XDG_RUNTIME_DIR=$WORK DISPLAY= WAYLAND_DISPLAY= \
+  "$BIN" --headless --config "$WORK/veilgate.cfg" >"$WORK/vgproxy.out" 2>&1 &
+VG_PID=$!
+PIDS+=($VG_PID)
+wait_port "$PROXY_PORT" || { cat "$WORK/vgproxy.out"; exit 1; }
+
+# wrk counts every answer; the script records those that were not a 200.
+cat >"$WORK/count.lua" <<'EOF'
+local threads = {}
+local target = os.getenv("BENCH_TARGET")
+function setup(thread) table.insert(threads, thread) end
+function init(args) bad = 0; ok = 0; if target then req = wrk.format(nil, target) end end
+function request() if req then return req end return wrk.request() end
+function response(status, headers, body) if status == 200 then ok = ok + 1 else bad = bad + 1 end end
+function done(summary, latency, requests)
+  local b, o = 0, 0
+  for _, t in ipairs(threads) do b = b + t:get("bad"); o = o + t:get("ok") end
+  io.write(string.format("answers_ok=%d\nanswers_bad=%d\nerrors=%d\n", o, b,
+    summary.errors.connect + summary.errors.read + summary.errors.write + summary.errors.status + summary.errors.timeout))
+end
+EOF
+
+fail=0
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+check() { # label value op target
+  if [[ "$2" =~ ^-?[0-9.]+$ ]] && awk -v v="$2" -v t="$4" -v op="$3" 'BEGIN { exit !((op == ">=") ? v >= t : v < t) }'; then
+    echo "  target $1 $3 $4: met ($2)"
+  else
+    echo "  target $1 $3 $4: MISSED ($2)"
+  fi
+}
+run_wrk() { # connections, through proxy (0/1)
+  local c=$1 via=$2 out threads=$(( $1 < 2 ? 1 : 2 ))
+  if [ "$via" = 1 ]; then
+    out=$(BENCH_TARGET="http://127.0.0.1:$NGINX_PORT/1k" wrk -t"$threads" -c"$c" -d"${DURATION}s" -s "$WORK/count.lua" "http://127.0.0.1:$PROXY_PORT/")
+  else
+    out=$(wrk -t"$threads" -c"$c" -d"${DURATION}s" -s "$WORK/count.lua" "http://127.0.0.1:$NGINX_PORT/1k")
+  fi
+  local rps ok bad errors
+  rps=$(awk '/Requests\/sec/ { print $2 }' <<<"$out")
+  ok=$(awk -F= '/answers_ok/ { print $2 }' <<<"$out")
+  bad=$(awk -F= '/answers_bad/ { print $2 }' <<<"$out")
+  errors=$(awk -F= '/^errors/ { print $2 }' <<<"$out")
+  if [ "${bad:-1}" != 0 ] || [ "${errors:-1}" != 0 ] || [ "${ok:-0}" = 0 ]; then
+    echo "wrk run c=$c via=$via: $bad answers were not 200, $errors socket errors" >&2
+    echo "$out" >&2
+    fail=1
+  fi
+  echo "$rps"
+}
+
+echo "== 1 KiB answers, keep-alive (wrk, ${DURATION}s per run) =="
+for c in 1 16 64; do
+  direct=$(run_wrk "$c" 0)
+  proxied=$(run_wrk "$c" 1)
+  echo "  $c connections: direct $direct req/s, through vgproxy $proxied req/s, ratio $(ratio "$proxied" "$direct")"
+  [ "$c" = 16 ] && R16=$(ratio "$proxied" "$direct")
+done
+check "16-connection ratio" "$R16" ">=" 0.35
+
+echo "== 100 MiB download (curl) =="
+download() { # proxy args...
+  curl -s -o "$WORK/download" -w '%{http_code} %{speed_download} %{size_download}' "$@" "http://127.0.0.1:$NGINX_PORT/100m"
+}
+read -r code_d speed_d size_d <<<"$(download)"
+echo 5 >"/proc/$VG_PID/clear_refs" 2>/dev/null || true  # resets the peak resident size
+read -r code_p speed_p size_p <<<"$(download -x "http://127.0.0.1:$PROXY_PORT")"
+peak_kib=$(awk '/VmHWM/ { print $2 }' "/proc/$VG_PID/status")
+[ "$code_d" = 200 ] && [ "$code_p" = 200 ] && [ "$size_p" = $((100 * 1024 * 1024)) ] || { echo "download failed: $code_d $code_p $size_p"; fail=1; }
+mbs_d=$(awk -v s="$speed_d" 'BEGIN { printf "%.0f", s / 1048576 }')
+mbs_p=$(awk -v s="$speed_p" 'BEGIN { printf "%.0f", s / 1048576 }')
+peak_mib=$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')
+echo "  direct $mbs_d MB/s, through vgproxy $mbs_p MB/s, ratio $(ratio "$mbs_p" "$mbs_d"); vgproxy peak resident $peak_mib MiB"
+check "download ratio" "$(ratio "$mbs_p" "$mbs_d")" ">=" 0.5
+check "peak resident MiB" "$peak_mib" "<" 30
+
+echo "== CONNECT tunnel =="
+rtt=$("$CLIENT" rtt "$PROXY_PORT" 20000)
+bulk=$("$CLIENT" bulk "$PROXY_PORT" 1024)
+val() { awk -F= -v k="$1" '$1 == k { print $2 }' <<<"$2"; }
+med_d=$(val rtt_direct_median_us "$rtt"); med_t=$(val rtt_tunnel_median_us "$rtt")
+p99_d=$(val rtt_direct_p99_us "$rtt"); p99_t=$(val rtt_tunnel_p99_us "$rtt")
+bulk_d=$(val bulk_direct_mbs "$bulk"); bulk_t=$(val bulk_tunnel_mbs "$bulk")
+overhead=$(awk -v a="$med_t" -v b="$med_d" 'BEGIN { printf "%.1f", a - b }')
+echo "  64-byte round trip: direct median $med_d us / p99 $p99_d us, tunnel median $med_t us / p99 $p99_t us (median overhead $overhead us)"
+echo "  bulk: direct $bulk_d MB/s, tunnel $bulk_t MB/s, ratio $(ratio "$bulk_t" "$bulk_d")"
+check "median round-trip overhead us" "$overhead" "<" 50
+check "bulk ratio" "$(ratio "$bulk_t" "$bulk_d")" ">=" 0.5
+
+echo "== 500 idle keep-alive connections =="
+idle=$("$CLIENT" idle "$PROXY_PORT" "$NGINX_PORT" 500 "$VG_PID") || { echo "$idle"; fail=1; }
+idle_ok=$(val idle_ok "$idle")
+idle_mib=$(awk -v k="$(val idle_rss_kib "$idle")" 'BEGIN { printf "%.1f", k / 1024 }')
+echo "  $idle_ok of 500 answered 200; vgproxy resident $idle_mib MiB while they stay open"
+check "idle resident MiB" "$idle_mib" "<" 32
+
+[ "$fail" = 0 ] || { echo "some answers were not 200"; exit 1; }
