@@ -32,6 +32,7 @@ TAboutForm::~TAboutForm() {
 void TAboutForm::FormCreate() {
   logManager_ = std::make_unique<TLogManager>();
   if (LoadSettings()) StartListener();
+  if (!HasView()) return;
   const platform::FileVersion version = platform::ReadFileVersion(platform::ProgramPath());
   view_->SetVersionHint(Format("%d.%d.%d.%d", {version.parts[0], version.parts[1], version.parts[2], version.parts[3]}));
 }

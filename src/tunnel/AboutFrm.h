@@ -69,6 +69,8 @@ class TAboutForm {
   // The thread factory: a connection thread for the accepted socket, started at once.
   virtual void MServerSockGetThread(platform::ClientSocket&& accepted) = 0;
   TAboutFormView& View() { return *view_; }
+  // A shell shows labels; without one there is nothing to fill in.
+  bool HasView() const { return view_ != &defaultView_; }
 
  private:
   TAboutFormView defaultView_;

@@ -19,6 +19,7 @@ std::string TQSVeilgateAboutForm::Caption() const { return ClientPartCaption(); 
 void TQSVeilgateAboutForm::FormCreate() {
   View().ActivateTrayIcon(Caption());
   TAboutForm::FormCreate();
+  if (!HasView()) return;
   const platform::FileVersion version = platform::ReadFileVersion(platform::ProgramPath());
   std::string build = "0";
   if (version.present) build = version.text.empty() ? "not defined" : version.text;
