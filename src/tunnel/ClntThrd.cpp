@@ -6,6 +6,8 @@
 #include "platform/TextCase.h"
 #include "protection/fcrypt.h"
 #include "config/Cfg_Clnt.h"
+#include "platform/TypeName.h"
+#include "protection/ConKey.h"
 
 namespace vg {
 
@@ -100,6 +102,8 @@ bool TClientRequestThread::CheckCommand() {
 
 void TClientRequestThread::ProcessRequest() {
   Answer().SetLength(0);
+  plainRequest_.reset();
+  reconnected_ = false;
   if (Terminated() || !RouteAndConnect() || !PrepareRequest(Request())) return;
   if (Server() && RequestOversized()) {
     TunnelError(VGT("Передаваемый документ превышает максимально допустимый размер"));
@@ -113,12 +117,210 @@ void TClientRequestThread::ProcessRequest() {
   }
 }
 
-bool TClientRequestThread::ProtectRequest() {
-  if (!Server()) return true;
-  TunnelError(VGT("Ошибка при установлении сессии"));
+namespace {
+const std::string& SessionFailure() { return VGT("Ошибка при установлении сессии"); }
+const std::string& ExceptionWord() { return VGT("Исключительная ситуация"); }
+std::string MessageOf(const std::exception& e) {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
+  return e.what();
+}
+std::string ExceptionText(const std::string& first, const std::exception& e) {
+  return Format(VGT("%s (%s: %s)"), {first, platform::ClassNameOf(e), MessageOf(e)});
+}
+bool AsksForNewKey(int status) { return status == 401 || status == 407 || status == 591; }
+}  // namespace
+
+bool TClientRequestThread::ProtectedExchange(int attempt) {
+  TRequestData& request = Request();
+  TRequestData& answer = Answer();
+  if (Current().CloseEveryConnection()) request.SetConnectionClose();
+  // A kept connection that the gateway has closed meanwhile fails silently the first time.
+  const bool reporting = attempt > 1 || reconnected_;
+  if (SendMessage(Upstream(), 0, reporting, request)) {
+    switch (ReadAnswer(answer)) {
+      case TAnswerResult::Complete: {
+        const int status = answer.StatusCode();
+        if (status == 401 || status == 407) {
+          // Authentication is the browser's business.
+          PassAnswer(answer, true);
+          return true;
+        }
+        if (attempt == 1 && NeedNewKey(false)) return false;
+        if (Terminated()) return true;
+        LogTraffic(TLogManager::kAnswer, logflags::kAnswer, answer);
+        if (UnprotectAnswer()) {
+          if (Current().CloseEveryConnection()) answer.SetConnectionClose();
+          if (!SendMessage(Browser(), 0, true, answer)) Terminate();
+        } else {
+          Terminate();
+        }
+        return true;
+      }
+      case TAnswerResult::Failed:
+        Terminate();
+        return true;
+      case TAnswerResult::NothingReceived:
+        break;
+    }
+  }
+  if (Terminated() || !Browser().Connected()) return true;
+  if (ConnectUpstream(0) != 0) return true;
+  reconnected_ = true;
   return false;
 }
 
-bool TClientRequestThread::UnprotectAnswer() { return !Server(); }
+bool TClientRequestThread::ProtectRequest() {
+  TProtectedServer* server = Server();
+  if (!server) return true;
+  TConnectionKeyList& keys = ConnectionKeys();
+  const THttpEntry& location = server->VeilgateLocation();
+  TKeyRecord key{};
+  int32_t version = 0;
+  if (!keys.Fetch(location, version, key)) {
+    if (!AgreeKey(true)) return false;
+    if (!keys.Fetch(location, version, key)) {
+      TunnelError(SessionFailure());
+      return false;
+    }
+  }
+  TRequestData& request = Request();
+  // The request is protected from its plain form every time, also for a retry.
+  if (!plainRequest_) {
+    plainRequest_ = std::make_unique<TRequestData>();
+    plainRequest_->Assign(request);
+  } else {
+    request.Assign(*plainRequest_);
+  }
+  peerVersion_ = version;
+  if (ProtectRequestWithKey(request, key, static_cast<uint32_t>(version))) {
+    sentKeyRecord_ = key;
+    return true;
+  }
+  sentKeyRecord_ = {};
+  return false;
+}
+
+bool TClientRequestThread::UnprotectAnswer() {
+  if (!Server()) return true;
+  TRequestData& answer = Answer();
+  if (Current().errorTraceMode && !answer.HasHeader("Vg-Pe")) {
+    // An unprotected answer, a plain error page of the gateway for instance: shown as it is.
+    PassAnswer(answer, false);
+    LogOnlyError(VGT("Получен незащищенный ответ"));
+    return false;
+  }
+  // An error page replaces the answer; the bad answer is kept for the traffic log first.
+  const bool logBad = Current().LogsWith(logflags::kBadAnswer);
+  TRequestData received;
+  if (logBad) received.Assign(answer);
+  std::string peer = peerIdentity_;
+  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Terminated()) {
+    if (peerIdentity_.empty()) peerIdentity_ = peer;
+    return true;
+  }
+  if (logBad) LogTraffic(TLogManager::kAnswer, logflags::kBadAnswer, received);
+  return false;
+}
+
+bool TClientRequestThread::NeedNewKey(bool forced) {
+  TProtectedServer* server = Server();
+  if (!server) return false;
+  const bool asked = AsksForNewKey(Answer().StatusCode());
+  if (!asked && !forced) return false;
+  ConnectionKeys().Remove(server->VeilgateLocation());
+  if (ConnectUpstream(0) != 0) return false;
+  reconnected_ = true;
+  return AgreeKey(asked) && ProtectRequest();
+}
+
+bool TClientRequestThread::AgreeKey(bool forced) {
+  TProtectedServer* server = Server();
+  if (!server) return false;
+  try {
+    TRequestData keyRequest(this);
+    keyRequest.SetCompressMode(server->CompressMode());
+    keyRequest.UseCryptoParams(server->CryptoParams());
+    keyRequest.SetMaxDataLength(Current().maxDataLength);
+    if (!BuildKeyRequest(keyRequest)) {
+      TunnelError(SessionFailure());
+      return false;
+    }
+    if (!SendMessage(Upstream(), 0, true, keyRequest)) {
+      TunnelError(SessionFailure());
+      return false;
+    }
+    TRequestData& answer = Answer();
+    if (ReadAnswer(answer) != TAnswerResult::Complete) {
+      TunnelError(SessionFailure());
+      return false;
+    }
+    const int status = answer.StatusCode();
+    if (status == 302 || status == 401 || status == 407) {
+      if (forced)
+        PassAnswer(answer, true);
+      else
+        TunnelError(SessionFailure());
+      return false;
+    }
+    if ((Current().errorTraceMode || status == 511) && !answer.HasNoBody() && !answer.HasHeader("Vg-Pe")) {
+      // The gateway's own page explains the refusal better than ours.
+      PassAnswer(answer, true);
+      LogOnlyError(SessionFailure());
+      return false;
+    }
+    if (!AcceptKey()) {
+      TunnelError(SessionFailure());
+      return false;
+    }
+    // The gateway was told to close the connection.
+    if (Current().CloseEveryConnection() && ConnectUpstream(0) != 0) return false;
+    return true;
+  } catch (const std::exception& e) {
+    TunnelError(ExceptionText(ExceptionWord(), e));
+    return false;
+  }
+}
+
+bool TClientRequestThread::BuildKeyRequest(TRequestData& message) {
+  TProtectedServer* server = Server();
+  try {
+    TKeyRecord record{};
+    ConnectionKeys().MakeRequestRecord(record);
+    if (server->KeyValueA() == 0 || server->KeyValueB() == 0) Settings().LoadServerKeyState(*server);
+    record[5] = static_cast<uint32_t>(server->KeyValueA());
+    record[6] = static_cast<uint32_t>(server->KeyValueB());
+    const std::string host = OriginHost().empty() ? Request().GetHost() : OriginHost();
+    // Reports its own failure to protect the record.
+    if (!vg::BuildKeyRequest(plainRequest_ ? *plainRequest_ : Request(), host, record, message)) return false;
+    return PrepareRequest(message);
+  } catch (const std::exception& e) {
+    TunnelError(ExceptionText(SessionFailure(), e));
+    return false;
+  }
+}
+
+bool TClientRequestThread::AcceptKey() {
+  TProtectedServer* server = Server();
+  try {
+    TKeyRecord record{};
+    uint32_t version = 0;
+    std::string peer;
+    if (!AcceptKeyAnswer(Answer(), record, version, peer)) return false;
+    peerIdentity_ = peer;
+    peerVersion_ = static_cast<int32_t>(version);
+    ConnectionKeys().Add(server->VeilgateLocation(), record, static_cast<int32_t>(version));
+    const auto a = static_cast<int32_t>(record[5]);
+    const auto b = static_cast<int32_t>(record[6]);
+    if (a != server->KeyValueA() || b != server->KeyValueB()) {
+      server->SetKeyValueA(a);
+      server->SetKeyValueB(b);
+      Settings().StoreServerKeyState(*server);
+    }
+    return true;
+  } catch (const std::exception& e) {
+    TunnelError(ExceptionText(ExceptionWord(), e));
+    return false;
+  }
+}
 
 }  // namespace vg

@@ -24,6 +24,20 @@ class TClientRequestThread : public TRequestThread {
   bool CheckClient() override;
   TRelaySettings ReadSettings() override;
   void SwitchConfiguredLocation(const THttpEntry& target) override;
+  bool ProtectedExchange(int attempt) override;
+  bool ProtectsAccessErrors() const override { return false; }
+
+  // The session-key steps.
+  bool AgreeKey(bool forced);
+  bool BuildKeyRequest(TRequestData& message);
+  bool AcceptKey();
+  bool NeedNewKey(bool forced);
+
+ private:
+  // The browser's request as it was before protection, so that a retry under a new key
+  // protects it exactly once.
+  std::unique_ptr<TRequestData> plainRequest_;
+  bool reconnected_ = false;
 };
 
 }  // namespace vg

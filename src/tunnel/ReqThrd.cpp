@@ -305,6 +305,7 @@ void TRequestThread::DropUpstream() {
   server_.reset();
   peerIdentity_.clear();
   peerVersion_ = 0;
+  sentKeyRecord_ = {};
 }
 
 bool TRequestThread::LoopGuard(const THttpEntry& entry) {
@@ -421,8 +422,9 @@ int TRequestThread::ConnectUpstream(int startLocation) {
 }
 
 bool TRequestThread::PrepareRequest(THTTPData& message) {
-  requestKind_ = message.RequestKind();
-  if (requestKind_ != THTTPData::rkConnect) message.SetTargetForm(!viaProxy_);
+  const int kind = message.RequestKind();
+  if (&message == request_.get()) requestKind_ = kind;
+  if (kind != THTTPData::rkConnect) message.SetTargetForm(!viaProxy_);
   if (message.GetHost() != connectHost_) message.SetHost(connectHost_);
   if (!originHost_.empty())
     message.SetHeader("Vg-Oh", originHost_);
@@ -728,11 +730,18 @@ void TRequestThread::ErrorPage(int code, const std::string& message, bool protec
   if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
     TLogManager::ShowLogError(message);
   // Once part of an answer has reached the browser a page would corrupt it: the connection just ends.
-  if (!answerStarted_ && answer_ && Browser().Connected()) {
-    const std::string page = ErrorPageText(PartName(), FormatErrorText(message));
-    answer_->Assign(ErrorAnswerText(request_ ? request_->HttpVersion() : 0, code, page));
-    if (protect && !peerIdentity_.empty()) answer_->Protect(peerIdentity_);
-    SendMessage(Browser(), 0, true, *answer_);
+  if (!answerStarted_ && Browser().Connected()) {
+    // The page is a message of its own: the error may come from inside an operation on the
+    // answer, which must not see its bytes replaced under it.
+    TRequestData page;
+    page.Assign(ErrorAnswerText(request_ ? request_->HttpVersion() : 0, code,
+                                ErrorPageText(PartName(), FormatErrorText(message))));
+    if (protect && ProtectsAccessErrors() && !peerIdentity_.empty() && server_) {
+      page.SetCompressMode(server_->CompressMode());
+      page.UseCryptoParams(server_->CryptoParams());
+      page.Protect(peerIdentity_);
+    }
+    SendMessage(Browser(), 0, true, page);
   }
   Terminate();
 }

@@ -108,7 +108,8 @@ class TRequestThread : public TServerClientThread {
   bool RouteAndConnect();
   // 0 connected, 1 failed, 2 moved to the protected server's other location.
   int ConnectUpstream(int startLocation);
-  // Target form, host, "Vg-Oh" and, for protected servers, the cache headers.
+  // Target form, host, "Vg-Oh" and, for protected servers, the cache headers. The browser's
+  // request also fixes the request kind the answer is read for.
   bool PrepareRequest(THTTPData& message);
   // Reads a whole answer (protected exchanges), bounded by "Max HTTP data length".
   TAnswerResult ReadAnswer(TRequestData& answer);
@@ -116,7 +117,8 @@ class TRequestThread : public TServerClientThread {
   TAnswerResult StreamAnswer();
   // One attempt of a plain exchange; true when the exchange is done.
   bool PlainExchange(int attempt);
-  // One attempt of a protected exchange; true when the exchange is done.
+  // One attempt of a protected exchange; true when the exchange is done. The base class has
+  // none and reports so.
   virtual bool ProtectedExchange(int attempt);
   // Traffic log record for a protected server, as "Log flags" ask.
   void LogTraffic(int direction, uint32_t mask, const THTTPData& message);
@@ -138,9 +140,13 @@ class TRequestThread : public TServerClientThread {
   const std::string& ConnectHost() const { return connectHost_; }
   const std::string& OriginHost() const { return originHost_; }
 
+  // Whether access error pages are protected for the peer identity: they are where the peer
+  // reads them; a browser cannot.
+  virtual bool ProtectsAccessErrors() const { return true; }
+
   // Fields of the protected exchange (kept here so that routing can reset them).
   std::string peerIdentity_;
-  std::array<uint8_t, 32> sentKeyRecord_{};
+  TKeyRecord sentKeyRecord_{};
   int32_t peerVersion_ = 0;
 
  private:

@@ -137,6 +137,7 @@ class InProcessTunnel {
   // Changes settings under the settings lock; they apply from the next request.
   void Configure(const std::function<void(vg::TQSClientConfig&)>& change);
   int Port() const { return port_; }
+  void StopListener() { form_->StopListener(); }
   const std::string& LogDir() const { return dir_.Path(); }
   std::string ServiceLog();
 
