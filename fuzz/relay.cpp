@@ -1,10 +1,12 @@
-// Arbitrary browser bytes into a relay thread, whose upstream (configured as its proxy, so that
-// every target reaches it without name resolution) answers with bytes from the input too.
-// Nothing may crash, and every connection must end: a connection still open after 10 seconds
-// is a failure.
+// Arbitrary browser bytes into a relay thread, whose upstream answers with bytes from the input
+// too. The upstream is either the tunnel's upstream proxy (so that every target reaches it
+// without name resolution) or the gateway of a protected server "p.test", for which the input
+// continues a request that names it. Nothing may crash, and every connection must end: a
+// connection still open after 10 seconds is a failure.
 //
-// Input: byte 0 chooses settings, bytes 1-2 give the length L of the upstream's answer (little
-// endian), the next L bytes are that answer, the rest is what the browser sends.
+// Input: byte 0 chooses settings (bit 3: the protected server), bytes 1-2 give the length L of
+// the upstream's answer (little endian), the next L bytes are that answer, the rest is what the
+// browser sends.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +19,8 @@
 
 #include "config/Cfg_Clnt.h"
 #include "platform/Net.h"
+#include "protection/CipherhubLib.h"
+#include "protection/ConKey.h"
 #include "tunnel/ClntThrd.h"
 
 namespace {
@@ -80,13 +84,29 @@ World& TheWorld() {
   return *world;
 }
 
+bool Protected(uint8_t choice) { return (choice & 8) != 0; }
+
 void Configure(uint8_t choice, int upstreamPort) {
   vg::TQSClientConfig& config = vg::Settings();
   vg::TConfigLock lock(config);
+  if (config.ServerCount() == 0) {
+    vg::chlib::OverrideLibraryCandidates({std::string(VG_TEST_BIN_DIR) + "/cipherhub.so"});
+    auto server = std::make_unique<vg::TProtectedServer>();
+    server->SetAddressesText("p.test");
+    server->VeilgateLocation().Parse("127.0.0.1:" + std::to_string(upstreamPort));
+    vg::TCryptoParams params;
+    params.SetEngineType("Emulation/1.0");
+    params.AddParam(0, "client-1");
+    params.AddParam(1, "gate-1");
+    server->SetCryptoParams(params);
+    config.AddServer(std::move(server));
+  }
+  vg::ConnectionKeys().Clear();
   config.SetLogFlags(0);
+  config.SetErrorTraceMode((choice & 16) != 0);
   config.SetSelfTcpPort(1);
   config.SetClientAccessType(vg::TQSClientConfig::kAccessAny);
-  config.SetProxyEnabled(true);
+  config.SetProxyEnabled(!Protected(choice));
   config.SetBypassProxyForLocal(false);
   config.SetProxyHost("127.0.0.1");
   config.SetProxyPort(upstreamPort);
@@ -103,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t answerLength = std::min<size_t>(data[1] | (size_t{data[2]} << 8), size - 3);
   world.upstream.SetAnswer(std::string(reinterpret_cast<const char*>(data) + 3, answerLength));
   Configure(data[0], world.upstream.Port());
-  const std::string browserBytes(reinterpret_cast<const char*>(data) + 3 + answerLength, size - 3 - answerLength);
+  std::string browserBytes(reinterpret_cast<const char*>(data) + 3 + answerLength, size - 3 - answerLength);
+  if (Protected(data[0])) browserBytes.insert(0, "GET http://p.test/ HTTP/1.1\r\nHost: p.test\r\n");
 
   ClientSocket browser;
   if (browser.Connect(vg::platform::ParseDottedIPv4("127.0.0.1"), world.tunnelSide.Port(), 1000) != 0) std::abort();
