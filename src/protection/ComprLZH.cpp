@@ -210,7 +210,8 @@ class Encoder {
 
  private:
   void InitTree() {
-    for (int i = N + 1; i <= N + 256; ++i) rson(i) = NIL;
+    // Every link a walk may read names a node of the array, NIL included.
+    for (int i = N; i <= N + 256; ++i) lson(i) = rson(i) = NIL;
     for (int i = 0; i < N; ++i) dad[i] = NIL;
     dad[N] = NIL;
   }
@@ -226,6 +227,7 @@ class Encoder {
     uint32_t word;
     uint16_t son[2];
   };
+  static_assert(sizeof(Node) == 8);
   Node node[N + 257];
   uint16_t dad[N + 1];
   int matchPosition = 0;
@@ -256,10 +258,19 @@ void Encoder::InsertNode(int r) {
   int length = THRESHOLD;
   int position = matchPosition;
   uint32_t right = 1;
+  // A record as one number: the word in the low half, the left and right children above it.
+  auto record = [this](int n) {
+    uint64_t v;
+    std::memcpy(&v, &node[n], sizeof v);
+    return v;
+  };
+  uint64_t here = record(p);
   for (;;) {
-    uint64_t packed;
-    std::memcpy(&packed, &node[p], sizeof packed);
-    const int next = static_cast<int>((packed >> (32 + 16 * right)) & 0xFFFF);
+    // Both children's records are fetched while the comparison that chooses between them is
+    // still under way.
+    const uint64_t left = record(static_cast<int>((here >> 32) & 0xFFFF));
+    const uint64_t rightRecord = record(static_cast<int>(here >> 48));
+    const int next = static_cast<int>((here >> (32 + 16 * right)) & 0xFFFF);
     if (next == NIL) {
       node[p].son[right] = static_cast<uint16_t>(r);
       dad[r] = static_cast<uint16_t>(p);
@@ -268,7 +279,8 @@ void Encoder::InsertNode(int r) {
       return;
     }
     p = next;
-    const uint32_t otherWord = node[p].word;
+    here = right ? rightRecord : left;
+    const auto otherWord = static_cast<uint32_t>(here);
     int i;
     if (keyWord != otherWord) {
       i = 1 + (__builtin_clz(keyWord ^ otherWord) >> 3);
@@ -292,10 +304,10 @@ void Encoder::InsertNode(int r) {
       }
     }
     // The longest match wins, the nearest one among equally long.
-    const int here = ((r - p) & (N - 1)) - 1;
+    const int back = ((r - p) & (N - 1)) - 1;
     const bool longer = i > length;
-    const bool nearer = i == length && here < position;
-    position = (longer || nearer) ? here : position;
+    const bool nearer = i == length && back < position;
+    position = (longer || nearer) ? back : position;
     length = longer ? i : length;
     if (length >= F) break;
   }
