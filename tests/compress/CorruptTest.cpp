@@ -92,7 +92,8 @@ TEST(Corrupt, SizesThatDoNotMatch) {
   EXPECT_EQ(DecodeError(KhHeader(4) + KhBlock(Hex("80 61 62 63"))), kKhSize);
   EXPECT_EQ(DecodeError(KhHeader(2) + KhBlock(Hex("80 61 62 63"))), kKhSize);
   // More blocks than the size allows: refused before they are written.
-  vg::TBytesStream in(KhHeader(10) + KhBlock("\x80" + std::string(32768, 'a')) + Hex("01 00 80"));
+  const std::string tooMuch = KhHeader(10) + KhBlock("\x80" + std::string(32768, 'a')) + Hex("01 00 80");
+  vg::TBytesStream in(tooMuch);
   vg::TMemoryStream out;
   vg::TCompressor c;
   c.InputStream = &in;
