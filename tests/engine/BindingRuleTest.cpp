@@ -52,12 +52,4 @@ TEST(Binding, TheTestProgramFindsCipherhubThroughTheSystemSearch) {
   EXPECT_EQ(vg::chlib::InitCryptoEngine("openssl"), nullptr);
 }
 
-TEST(Binding, EntryNamesFollowTheBindingOrder) {
-  EXPECT_STREQ(vg::chlib::EntryName(0), "GetCryptoEngineTypes");
-  EXPECT_STREQ(vg::chlib::EntryName(18), "SignData");
-  EXPECT_STREQ(vg::chlib::EntryName(27), "UpdateCertificateCash");
-  EXPECT_STREQ(vg::chlib::EntryName(28), "GetCryptoEngineStatus");
-  EXPECT_EQ(vg::chlib::EntryName(29), nullptr);
-}
-
 }  // namespace
