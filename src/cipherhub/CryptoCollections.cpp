@@ -25,6 +25,7 @@ TCryptoCollections::~TCryptoCollections() {
     platform::FreeLibraryFile(handle);
     handle = nullptr;
   }
+  complete_.fill(false);
 }
 
 bool TCryptoCollections::Lookup(const char* typeName, TEngineFunctionTable& copy) {
@@ -37,13 +38,15 @@ bool TCryptoCollections::Lookup(const char* typeName, TEngineFunctionTable& copy
     if (!handle) handle = Load(row->ModuleFile);
     if (!handle) return false;
     TEngineFunctionTable& stored = functionTables_[slot];
-    if (!stored.Complete()) {
+    if (!complete_[slot]) {
       for (size_t i = 0; i < stored.Entries.size(); ++i)
         stored.Entries[i] = platform::LibrarySymbol(handle, kEntries[i].Name);
+      complete_[slot] = stored.Complete();
     }
     copy = stored;
+    // The copy is the stored table, so its completeness is the slot's.
+    return complete_[slot];
   }
-  return copy.Complete();
 }
 
 int TCryptoCollections::Status(const char* typeName) {

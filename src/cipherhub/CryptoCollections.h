@@ -43,6 +43,7 @@ class TCryptoCollections {
   const TRootPath& root_;
   std::array<platform::LibraryHandle, kSlotCount> moduleHandles_{};
   std::array<TEngineFunctionTable, kSlotCount> functionTables_{};
+  std::array<bool, kSlotCount> complete_{};  // whether the stored table of a slot is complete
 };
 
 }  // namespace vg::cipherhub
