@@ -65,10 +65,12 @@ constexpr size_t kKhBlockSize = 32768;
 constexpr size_t kKhBufferSize = 32784;
 constexpr size_t kKhMaxBlockLength = kKhBlockSize + 1;
 constexpr size_t kKhHashSize = 4096;
+constexpr size_t kKhHashWindow = 1024;
 
 // Compresses n ≤ 32768 bytes into out (kKhBufferSize bytes) and returns the block length.
-// in[n] and in[n + 1] must be readable; their values do not change the result.
-size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, int16_t* hash);
+// in must hold kKhBufferSize bytes, those past n set (their values do not change the result).
+// The hash table has kKhHashSize entries plus kKhHashWindow + 8 of working room.
+size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash);
 // Decodes one block of data (length ≤ 32769) into out, which must hold kKhBufferSize bytes;
 // returns the decoded size. Corrupt data raises ECompressLib.
 size_t KhDecompressBlock(const uint8_t* in, size_t length, uint8_t* out);

@@ -4,6 +4,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "protection/ComprIO.h"
 
 namespace vg::compr {
@@ -12,6 +16,11 @@ namespace {
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
+  return v;
+}
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return v;
 }
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
@@ -55,59 +64,127 @@ static_assert(kKhBlockSize + kMaxCopy + kCopySlack <= kKhBufferSize + 16);
 
 }  // namespace
 
-size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, int16_t* hash) {
-  std::fill_n(hash, kKhHashSize, int16_t{-1});
+// The hash of the three bytes at each position, computed a window ahead of the compressor so
+// that its latency stays out of the loop.
+class HashesAhead {
+ public:
+  explicit HashesAhead(const uint8_t* in, size_t n, uint16_t* window) : in_(in), n_(n), window_(window) {}
+
+  uint32_t At(size_t x) {
+    if (x >= end_) Fill(x);
+    return window_[x - start_];
+  }
+
+ private:
+  void Fill(size_t x) {
+    start_ = x;
+    end_ = std::min(n_, x + kKhHashWindow);
+    const uint8_t* p = in_ + x;
+    const size_t count = end_ - x;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Only the low 16 bits of the product reach the 12 bits kept, so 16-bit lanes suffice.
+    const __m128i mul = _mm_set1_epi16(static_cast<short>(40543));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i < count; i += 8) {
+      const __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)), zero);
+      const __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 1)), zero);
+      const __m128i b2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 2)), zero);
+      const __m128i t = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(window_ + i), _mm_srli_epi16(_mm_mullo_epi16(t, mul), 4));
+    }
+#endif
+    for (; i < count; ++i)
+      window_[i] = static_cast<uint16_t>(
+          ((40543u * ((static_cast<uint32_t>(p[i]) << 8) ^ (static_cast<uint32_t>(p[i + 1]) << 4) ^ p[i + 2])) >> 4) &
+          0xFFF);
+  }
+
+  const uint8_t* in_;
+  size_t n_;
+  uint16_t* window_;
+  size_t start_ = 0;
+  size_t end_ = 0;
+};
+
+size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash) {
+  std::fill_n(hash, kKhHashSize, uint16_t{0});
+  HashesAhead hashes(in, n, hash + kKhHashSize);
   out[0] = 0x40;
-  size_t slot = 1;  // where the current group's control word goes
-  size_t y = 3;
-  size_t x = 0;
-  uint32_t control = 0;
-  int items = 0;
-  while (x < n && y <= n) {
-    if (items > 15) {
-      out[slot] = static_cast<uint8_t>(control >> 8);
-      out[slot + 1] = static_cast<uint8_t>(control);
-      slot = y;
-      y += 2;
-      items = 0;
-    }
-    const uint8_t b = in[x];
-    size_t run = 1;
-    if (x + 1 < n && in[x + 1] == b) run = 1 + RunLength(in + x + 1, b, std::min(kMaxRun, n - x) - 1);
-    if (run >= kMinRun) {
-      const size_t v = run - kMinRun;
-      out[y] = 0;
-      out[y + 1] = static_cast<uint8_t>(v >> 8);
-      out[y + 2] = static_cast<uint8_t>(v);
-      out[y + 3] = b;
-      y += 4;
-      x += run;
-      control = control * 2 + 1;
-    } else {
-      const uint32_t h =
-          ((40543u * ((((static_cast<uint32_t>(in[x]) << 4) ^ in[x + 1]) << 4) ^ in[x + 2])) >> 4) & 0xFFF;
-      const int p = hash[h];
-      hash[h] = static_cast<int16_t>(x);
-      size_t len = 0;
-      if (p != -1 && x - static_cast<size_t>(p) <= kMaxDistance)
-        len = CommonLength(in + x, in + p, std::min(kMaxCopy, n - x));
-      if (len >= kMinCopy) {
-        const size_t v = ((x - static_cast<size_t>(p)) << 4) + (len - kMinCopy);
-        out[y] = static_cast<uint8_t>(v >> 8);
-        out[y + 1] = static_cast<uint8_t>(v);
-        y += 2;
-        x += len;
+  const uint8_t* ip = in;
+  const uint8_t* const end = in + n;
+  // Compressing stops as soon as the output is longer than the input: then it is stored.
+  const uint8_t* const limit = out + n;
+  uint8_t* slot = out + 1;  // the current group's control word
+  uint8_t* op = out + 3;
+  uint32_t control;
+  int items;
+  for (;;) {
+    control = 0;
+    for (items = 0; items < 16 && ip < end && op <= limit; ++items) {
+      const uint64_t head = Load64(ip);  // the bytes past the block read as slack
+      const uint8_t b = static_cast<uint8_t>(head);
+      const size_t left = static_cast<size_t>(end - ip);
+      // Only runs of at least kMinRun matter; shorter ones are looked at as matches.
+      if (static_cast<uint8_t>(head >> 8) == b && left >= kMinRun && head == 0x0101010101010101ull * b &&
+          Load64(ip + 8) == head) {
+        const size_t run = kMinRun + RunLength(ip + kMinRun, b, std::min(kMaxRun, left) - kMinRun);
+        const size_t v = run - kMinRun;
+        op[0] = 0;
+        op[1] = static_cast<uint8_t>(v >> 8);
+        op[2] = static_cast<uint8_t>(v);
+        op[3] = b;
+        op += 4;
+        ip += run;
         control = control * 2 + 1;
-      } else {
-        out[y++] = in[x++];
-        control = control * 2;
+        continue;
       }
+      const uint32_t w = static_cast<uint32_t>(head);
+      // The table holds positions plus 4096, so that an empty entry (0) is never near enough.
+      const size_t x = static_cast<size_t>(ip - in);
+      const uint32_t h = hashes.At(x);
+      const size_t distance = x + 4096 - hash[h];
+      hash[h] = static_cast<uint16_t>(x + 4096);
+      // One branch for the whole test: a candidate out of reach is compared with itself.
+      const bool near = distance <= kMaxDistance;
+      const size_t back = near ? distance : 0;
+      if ((((Load32(ip - back) ^ w) & 0xFFFFFF) == 0) & near & (left >= kMinCopy)) {
+        const uint8_t* src = ip - distance;
+        size_t len;
+        if (left >= kMaxCopy) {
+          // Bytes 3..10, then 10..17: two words cover the longest copy.
+          const uint64_t x1 = Load64(ip + 3) ^ Load64(src + 3);
+          if (x1) {
+            len = 3 + FirstDifference(x1);
+          } else {
+            const uint64_t x2 = Load64(ip + 10) ^ Load64(src + 10);
+            len = x2 ? 10 + FirstDifference(x2) : kMaxCopy;
+          }
+        } else {
+          len = kMinCopy + CommonLength(ip + kMinCopy, src + kMinCopy, left - kMinCopy);
+        }
+        const size_t v = (distance << 4) + (len - kMinCopy);
+        op[0] = static_cast<uint8_t>(v >> 8);
+        op[1] = static_cast<uint8_t>(v);
+        op += 2;
+        ip += len;
+        control = control * 2 + 1;
+        continue;
+      }
+      *op++ = *ip++;
+      control = control * 2;
     }
-    ++items;
+    // A new group only when another item follows.
+    if (items < 16 || ip >= end || op > limit) break;
+    slot[0] = static_cast<uint8_t>(control >> 8);
+    slot[1] = static_cast<uint8_t>(control);
+    slot = op;
+    op += 2;
   }
   control <<= 16 - items;
-  out[slot] = static_cast<uint8_t>(control >> 8);
-  out[slot + 1] = static_cast<uint8_t>(control);
+  slot[0] = static_cast<uint8_t>(control >> 8);
+  slot[1] = static_cast<uint8_t>(control);
+  const size_t y = static_cast<size_t>(op - out);
   if (y > n) {
     out[0] = 0x80;
     std::memcpy(out + 1, in, n);
@@ -206,9 +283,9 @@ uint64_t KhCompress(TStream& in, uint32_t size, TStream& out) {
   } catch (const std::bad_alloc&) {
     Fail(MsgNoBuffers());
   }
-  std::unique_ptr<int16_t[]> hash;
+  std::unique_ptr<uint16_t[]> hash;
   try {
-    hash.reset(new int16_t[kKhHashSize]);
+    hash.reset(new uint16_t[kKhHashSize + kKhHashWindow + 8]);
   } catch (const std::bad_alloc&) {
     Fail(MsgNoHashTable());
   }
@@ -220,7 +297,7 @@ uint64_t KhCompress(TStream& in, uint32_t size, TStream& out) {
     got = ReadFully(in, inBuf.get(), want, MsgReadKH());
     if (got < want) Fail(MsgReadKH());  // the stream ended before its reported size
     remaining -= got;
-    inBuf[got] = inBuf[got + 1] = 0;
+    std::memset(inBuf.get() + got, 0, kKhBufferSize - got);
     // The length goes in front of the block data so that both leave in one write.
     const size_t length = KhCompressBlock(inBuf.get(), got, outBuf.get() + 2, hash.get());
     PutLE16(outBuf.get(), static_cast<uint32_t>(length));

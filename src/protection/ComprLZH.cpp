@@ -11,7 +11,35 @@
 
 namespace vg::lzh {
 
-void HuffmanTree::Start() {
+// Sets the entries of the codes that pass through the node at the given depth, whose code
+// so far is prefix.
+void HuffmanTree::FillLookup(int node, int depth, unsigned prefix) {
+  const int c = son[node];
+  const unsigned first = prefix << (kLookupBits - depth);
+  if (c >= T) {
+    const auto entry = static_cast<uint16_t>(kLookupLeaf | depth << 9 | (c - T));
+    std::fill_n(lookup + first, 1u << (kLookupBits - depth), entry);
+  } else if (depth == kLookupBits) {
+    lookup[first] = static_cast<uint16_t>(node);
+  } else {
+    FillLookup(c, depth + 1, prefix << 1);
+    FillLookup(c + 1, depth + 1, prefix << 1 | 1);
+  }
+}
+
+// After the subtree at the given node position changed.
+void HuffmanTree::RefreshLookup(int node) {
+  unsigned prefix = 0;
+  int depth = 0;
+  for (int k = node; k != R; k = prnt[k]) {
+    prefix |= static_cast<unsigned>(k & 1) << depth;  // children come in pairs from an even index
+    if (++depth > kLookupBits) return;
+  }
+  FillLookup(node, depth, prefix);
+}
+
+void HuffmanTree::Start(bool decoding) {
+  decoding_ = decoding;
   for (int i = 0; i < N_CHAR; ++i) {
     freq[i] = 1;
     son[i] = static_cast<uint16_t>(i + T);
@@ -24,6 +52,10 @@ void HuffmanTree::Start() {
   }
   freq[T] = 0xFFFF;
   prnt[R] = 0;
+  if (decoding_) {
+    FillLookup(son[R], 1, 0);
+    FillLookup(son[R] + 1, 1, 1);
+  }
 }
 
 void HuffmanTree::Rebuild() {
@@ -52,6 +84,33 @@ void HuffmanTree::Rebuild() {
     prnt[k] = static_cast<uint16_t>(i);
     if (k < T) prnt[k + 1] = static_cast<uint16_t>(i);
   }
+  if (decoding_) {
+    FillLookup(son[R], 1, 0);
+    FillLookup(son[R] + 1, 1, 1);
+  }
+}
+
+// c was just counted and is heavier than its right neighbour: it moves behind the last node
+// of its old count (the counts are sorted), trading places with that node.
+void HuffmanTree::Swap(int& c, uint16_t k) {
+  int l = c + 1;
+  while (k > freq[l + 1]) ++l;
+  freq[c] = freq[l];
+  freq[l] = k;
+  const int i = son[c];
+  prnt[i] = static_cast<uint16_t>(l);
+  if (i < T) prnt[i + 1] = static_cast<uint16_t>(l);
+  const int j = son[l];
+  son[l] = static_cast<uint16_t>(i);
+  prnt[j] = static_cast<uint16_t>(c);
+  if (j < T) prnt[j + 1] = static_cast<uint16_t>(c);
+  son[c] = static_cast<uint16_t>(j);
+  if (decoding_) {
+    // The subtrees at c and l traded places; neither lies inside the other.
+    RefreshLookup(c);
+    RefreshLookup(l);
+  }
+  c = l;
 }
 
 void HuffmanTree::Update(int symbol) {
@@ -59,22 +118,7 @@ void HuffmanTree::Update(int symbol) {
   int c = prnt[symbol + T];
   do {
     const uint16_t k = ++freq[c];
-    if (k > freq[c + 1]) {
-      // The node moves behind the last one of its old count (the counts are sorted).
-      int l = c + 1;
-      while (k > freq[l + 1]) ++l;
-      freq[c] = freq[l];
-      freq[l] = k;
-      const int i = son[c];
-      prnt[i] = static_cast<uint16_t>(l);
-      if (i < T) prnt[i + 1] = static_cast<uint16_t>(l);
-      const int j = son[l];
-      son[l] = static_cast<uint16_t>(i);
-      prnt[j] = static_cast<uint16_t>(c);
-      if (j < T) prnt[j + 1] = static_cast<uint16_t>(c);
-      son[c] = static_cast<uint16_t>(j);
-      c = l;
-    }
+    if (k > freq[c + 1]) Swap(c, k);
     c = prnt[c];
   } while (c != 0);
 }
@@ -166,16 +210,25 @@ class Encoder {
 
  private:
   void InitTree() {
-    for (int i = N + 1; i <= N + 256; ++i) rson[i] = NIL;
+    // Every link a walk may read names a node of the array, NIL included.
+    for (int i = N; i <= N + 256; ++i) lson(i) = rson(i) = NIL;
     for (int i = 0; i < N; ++i) dad[i] = NIL;
     dad[N] = NIL;
   }
+  uint16_t& lson(int p) { return node[p].son[0]; }
+  uint16_t& rson(int p) { return node[p].son[1]; }
   void InsertNode(int r);
   void DeleteNode(int p);
   // Bytes never filled stay 0; the eight bytes of slack let comparisons read whole words.
   uint8_t text[N + F - 1 + 8] = {};
-  uint16_t lson[N + 1];
-  uint16_t rson[N + 257];
+  // A tree node: its string's bytes 1..4 as a big-endian number (a string does not change
+  // while it is in the tree) and its left and right children, read together in one load.
+  struct Node {
+    uint32_t word;
+    uint16_t son[2];
+  };
+  static_assert(sizeof(Node) == 8);
+  Node node[N + 257];
   uint16_t dad[N + 1];
   int matchPosition = 0;
   int matchLength = 0;
@@ -188,97 +241,116 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+inline uint32_t LoadBE32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return __builtin_bswap32(v);
+}
+
 void Encoder::InsertNode(int r) {
-  int cmp = 1;
   const uint8_t* key = &text[r];
+  // Comparing big-endian numbers compares the strings they were read from.
+  const uint32_t keyWord = LoadBE32(key + 1);
+  node[r].word = keyWord;
+  node[r].son[0] = node[r].son[1] = NIL;
   int p = N + 1 + key[0];
-  rson[r] = lson[r] = NIL;
-  matchLength = 0;
-  int i;
+  // Starting at THRESHOLD instead of 0 changes nothing: any length up to it means a literal.
+  int length = THRESHOLD;
+  int position = matchPosition;
+  uint32_t right = 1;
+  // A record as one number: the word in the low half, the left and right children above it.
+  auto record = [this](int n) {
+    uint64_t v;
+    std::memcpy(&v, &node[n], sizeof v);
+    return v;
+  };
+  uint64_t here = record(p);
   for (;;) {
-    if (cmp >= 0) {
-      if (rson[p] != NIL) {
-        p = rson[p];
-      } else {
-        rson[p] = static_cast<uint16_t>(r);
-        dad[r] = static_cast<uint16_t>(p);
-        return;
-      }
+    // Both children's records are fetched while the comparison that chooses between them is
+    // still under way.
+    const uint64_t left = record(static_cast<int>((here >> 32) & 0xFFFF));
+    const uint64_t rightRecord = record(static_cast<int>(here >> 48));
+    const int next = static_cast<int>((here >> (32 + 16 * right)) & 0xFFFF);
+    if (next == NIL) {
+      node[p].son[right] = static_cast<uint16_t>(r);
+      dad[r] = static_cast<uint16_t>(p);
+      matchLength = length;
+      matchPosition = position;
+      return;
+    }
+    p = next;
+    here = right ? rightRecord : left;
+    const auto otherWord = static_cast<uint32_t>(here);
+    int i;
+    if (keyWord != otherWord) {
+      i = 1 + (__builtin_clz(keyWord ^ otherWord) >> 3);
+      right = keyWord > otherWord;
     } else {
-      if (lson[p] != NIL) {
-        p = lson[p];
+      const uint8_t* other = &text[p];
+      i = 5;
+      for (;;) {
+        const uint64_t x = Load64(key + i) ^ Load64(other + i);
+        if (x) {
+          i += static_cast<int>(__builtin_ctzll(x) >> 3);
+          break;
+        }
+        i += 8;
+        if (i >= F) break;
+      }
+      if (i >= F) {
+        i = F;
       } else {
-        lson[p] = static_cast<uint16_t>(r);
-        dad[r] = static_cast<uint16_t>(p);
-        return;
+        right = key[i] > other[i];
       }
     }
-    // First i in 1..F-1 where the strings differ, or F; compared eight bytes at a time.
-    const uint8_t* other = &text[p];
-    i = 1;
-    for (;;) {
-      const uint64_t x = Load64(key + i) ^ Load64(other + i);
-      if (x) {
-        i += static_cast<int>(__builtin_ctzll(x) >> 3);
-        break;
-      }
-      i += 8;
-      if (i >= F) break;
-    }
-    if (i >= F) {
-      i = F;
-    } else {
-      cmp = static_cast<int>(key[i]) - static_cast<int>(other[i]);
-    }
-    if (i > THRESHOLD) {
-      const int position = ((r - p) & (N - 1)) - 1;
-      if (i > matchLength) {
-        matchPosition = position;
-        matchLength = i;
-        if (matchLength >= F) break;
-      } else if (i == matchLength && position < matchPosition) {
-        matchPosition = position;
-      }
-    }
+    // The longest match wins, the nearest one among equally long.
+    const int back = ((r - p) & (N - 1)) - 1;
+    const bool longer = i > length;
+    const bool nearer = i == length && back < position;
+    position = (longer || nearer) ? back : position;
+    length = longer ? i : length;
+    if (length >= F) break;
   }
+  matchLength = length;
+  matchPosition = position;
   // r takes the place of p, whose string it equals over the whole look-ahead.
   dad[r] = dad[p];
-  lson[r] = lson[p];
-  rson[r] = rson[p];
-  dad[lson[p]] = static_cast<uint16_t>(r);
-  dad[rson[p]] = static_cast<uint16_t>(r);
-  if (rson[dad[p]] == p)
-    rson[dad[p]] = static_cast<uint16_t>(r);
+  lson(r) = lson(p);
+  rson(r) = rson(p);
+  dad[lson(p)] = static_cast<uint16_t>(r);
+  dad[rson(p)] = static_cast<uint16_t>(r);
+  if (rson(dad[p]) == p)
+    rson(dad[p]) = static_cast<uint16_t>(r);
   else
-    lson[dad[p]] = static_cast<uint16_t>(r);
+    lson(dad[p]) = static_cast<uint16_t>(r);
   dad[p] = NIL;
 }
 
 void Encoder::DeleteNode(int p) {
   if (dad[p] == NIL) return;
   int q;
-  if (rson[p] == NIL) {
-    q = lson[p];
-  } else if (lson[p] == NIL) {
-    q = rson[p];
+  if (rson(p) == NIL) {
+    q = lson(p);
+  } else if (lson(p) == NIL) {
+    q = rson(p);
   } else {
-    q = lson[p];
-    if (rson[q] != NIL) {
-      do q = rson[q];
-      while (rson[q] != NIL);
-      rson[dad[q]] = lson[q];
-      dad[lson[q]] = dad[q];
-      lson[q] = lson[p];
-      dad[lson[p]] = static_cast<uint16_t>(q);
+    q = lson(p);
+    if (rson(q) != NIL) {
+      do q = rson(q);
+      while (rson(q) != NIL);
+      rson(dad[q]) = lson(q);
+      dad[lson(q)] = dad[q];
+      lson(q) = lson(p);
+      dad[lson(p)] = static_cast<uint16_t>(q);
     }
-    rson[q] = rson[p];
-    dad[rson[p]] = static_cast<uint16_t>(q);
+    rson(q) = rson(p);
+    dad[rson(p)] = static_cast<uint16_t>(q);
   }
   dad[q] = dad[p];
-  if (rson[dad[p]] == p)
-    rson[dad[p]] = static_cast<uint16_t>(q);
+  if (rson(dad[p]) == p)
+    rson(dad[p]) = static_cast<uint16_t>(q);
   else
-    lson[dad[p]] = static_cast<uint16_t>(q);
+    lson(dad[p]) = static_cast<uint16_t>(q);
   dad[p] = NIL;
 }
 
@@ -320,75 +392,81 @@ uint64_t Encoder::Run(ByteSource& in) {
   return writer.Finish();
 }
 
-// Bits most significant first from the stream. Past the end the input reads as zero bits;
-// the decoder checks that it never used any of them.
-class BitReader {
- public:
-  BitReader(TStream& stream, uint8_t* buffer) : stream_(stream), buffer_(buffer), cur_(buffer), end_(buffer) {}
+// The bit input's state, kept in locals by the decoding loop. Bits are taken from the top of
+// acc; past the end of the input come zero bits, counted in phantom: the decoder checks that
+// it never used any of them.
+struct BitState {
+  uint64_t acc = 0;
+  int bits = 0;
+  int phantom = 0;
+  const uint8_t* cur = nullptr;
+  const uint8_t* end = nullptr;
 
-  // Makes at least 57 bits available.
-  void Refill() {
-    if (end_ - cur_ >= 8) {
-      uint64_t w;
-      std::memcpy(&w, cur_, 8);
-      w = __builtin_bswap64(w);
-      acc_ |= w >> bits_;
-      const int bytes = (63 - bits_) >> 3;
-      cur_ += bytes;
-      bits_ += bytes * 8;
-      return;
-    }
-    while (bits_ <= 56) {
-      if (cur_ == end_ && !Fill()) {
-        // A zero byte past the end; the bits below bits_ are zero already.
-        bits_ += 8;
-        phantom_ += 8;
-        continue;
-      }
-      acc_ |= static_cast<uint64_t>(*cur_++) << (56 - bits_);
-      bits_ += 8;
-    }
+  // Makes at least 57 bits available while eight input bytes are at hand.
+  bool RefillFast() {
+    if (end - cur < 8) return false;
+    uint64_t w;
+    std::memcpy(&w, cur, 8);
+    // The bits of a byte only partly taken are or-ed in again next time, to the same place.
+    acc |= __builtin_bswap64(w) >> bits;
+    const int bytes = (63 - bits) >> 3;
+    cur += bytes;
+    bits += bytes * 8;
+    return true;
   }
   int Bit() {
-    const int b = static_cast<int>(acc_ >> 63);
-    acc_ <<= 1;
-    --bits_;
+    const int b = static_cast<int>(acc >> 63);
+    acc <<= 1;
+    --bits;
     return b;
   }
-  // count ≤ 32, with that many bits available.
+  // count is 1..32, with that many bits available.
   uint32_t Bits(int count) {
-    const uint32_t v = static_cast<uint32_t>(acc_ >> (64 - count));
-    acc_ <<= count;
-    bits_ -= count;
+    const uint32_t v = static_cast<uint32_t>(acc >> (64 - count));
+    acc <<= count;
+    bits -= count;
     return v;
   }
-  int Available() const { return bits_; }
-  // True once bits past the end of the input have been taken.
-  bool Overrun() const { return bits_ < phantom_; }
+  bool Overrun() const { return bits < phantom; }
+};
+
+class BitInput {
+ public:
+  BitInput(TStream& stream, uint8_t* buffer) : stream_(stream), buffer_(buffer) {}
+
+  // Makes at least 57 bits available, reading the stream as needed.
+  BitState Refill(BitState s) {
+    while (s.bits <= 56) {
+      if (s.cur == s.end && !Fill(s)) {
+        // A zero byte past the end; the bits below s.bits are zero already.
+        s.bits += 8;
+        s.phantom += 8;
+        continue;
+      }
+      s.acc |= static_cast<uint64_t>(*s.cur++) << (56 - s.bits);
+      s.bits += 8;
+    }
+    return s;
+  }
 
  private:
-  bool Fill() {
+  bool Fill(BitState& s) {
     if (eof_) return false;
     const size_t got = ReadFully(stream_, buffer_, kIoBufferSize, MsgReadLZH());
     if (got < kIoBufferSize) eof_ = true;
-    cur_ = buffer_;
-    end_ = buffer_ + got;
+    s.cur = buffer_;
+    s.end = buffer_ + got;
     return got > 0;
   }
 
   TStream& stream_;
   uint8_t* buffer_;
-  const uint8_t* cur_;
-  const uint8_t* end_;
-  uint64_t acc_ = 0;
-  int bits_ = 0;
-  int phantom_ = 0;
   bool eof_ = false;
 };
 
 class Decoder {
  public:
-  uint64_t Run(BitReader& in, uint64_t size, TStream& out);
+  uint64_t Run(BitInput& in, uint64_t size, TStream& out);
 
  private:
   // The output goes through a window that keeps the last N bytes in front of the bytes
@@ -399,34 +477,46 @@ class Decoder {
   HuffmanTree tree;
 };
 
-uint64_t Decoder::Run(BitReader& in, uint64_t size, TStream& out) {
+uint64_t Decoder::Run(BitInput& in, uint64_t size, TStream& out) {
   const PositionTables& t = Positions();
-  tree.Start();
+  tree.Start(true);
   // The history before the first byte: the ring's never-filled tail (0), then its spaces.
   std::memset(window, 0, F);
   std::memset(window + F, ' ', N - F);
   size_t o = N;
   uint64_t total = 0;
+  BitState s;
   while (total < size) {
-    if (in.Available() < 32) in.Refill();
-    int c = tree.Son(R);
-    while (c < T) {
-      if (in.Available() == 0) in.Refill();
-      c = tree.Son(c + in.Bit());
+    if (s.bits < 32 && !s.RefillFast()) s = in.Refill(s);
+    // Codes up to eight bits come from the table, longer ones go on a bit at a time.
+    const uint16_t e = tree.Lookup(static_cast<unsigned>(s.acc >> (64 - HuffmanTree::kLookupBits)));
+    int c;
+    if (e & HuffmanTree::kLookupLeaf) {
+      const int length = (e >> 9) & 15;
+      s.acc <<= length;
+      s.bits -= length;
+      c = e & 0x1FF;
+    } else {
+      s.Bits(HuffmanTree::kLookupBits);
+      c = tree.Son(e);
+      while (c < T) {
+        if (s.bits == 0) s = in.Refill(s);
+        c = tree.Son(c + s.Bit());
+      }
+      c -= T;
     }
-    c -= T;
     tree.Update(c);
     if (c < 256) {
-      if (in.Overrun()) Fail(MsgShortRead());
+      if (s.Overrun()) Fail(MsgShortRead());
       window[o++] = static_cast<uint8_t>(c);
       ++total;
     } else {
-      if (in.Available() < 16) in.Refill();
-      uint32_t b = in.Bits(8);
+      if (s.bits < 16 && !s.RefillFast()) s = in.Refill(s);
+      uint32_t b = s.Bits(8);
       const int upper = t.d_code[b];
       const int extra = t.d_len[b] - 2;
-      b = (b << extra) | in.Bits(extra);
-      if (in.Overrun()) Fail(MsgShortRead());
+      b = (b << extra) | s.Bits(extra);
+      if (s.Overrun()) Fail(MsgShortRead());
       const size_t distance = static_cast<size_t>((upper << 6) | (b & 63)) + 1;
       const size_t length = static_cast<size_t>(c - 253);
       if (total + length > size) Fail(MsgSizeLZH());
@@ -482,8 +572,8 @@ uint64_t LzhDecompress(TStream& in, uint32_t size, TStream& out) {
     Fail(MsgNoBuffers());
   }
   auto decoder = MakeTables<Decoder>();
-  BitReader reader(in, inBuf.get());
-  return decoder->Run(reader, size, out);
+  BitInput input(in, inBuf.get());
+  return decoder->Run(input, size, out);
 }
 
 }  // namespace vg::compr

@@ -21,7 +21,8 @@ constexpr int NIL = N;
 // otherwise the node's children are son[c] and son[c] + 1.
 class HuffmanTree {
  public:
-  void Start();
+  // A decoder's tree also keeps the lookup table of its short codes (see Lookup).
+  void Start(bool decoding = false);
   // Counts one occurrence of the symbol and restores the order.
   void Update(int symbol);
   // The code of a symbol, root first, left-aligned in 64 bits; returns its length.
@@ -39,12 +40,23 @@ class HuffmanTree {
   }
   uint16_t Son(int node) const { return son[node]; }
 
+  // Decoding table for the next kLookupBits bits of input: kLookupLeaf | length << 9 | symbol
+  // for a code of at most kLookupBits bits, otherwise the node reached after kLookupBits bits.
+  static constexpr int kLookupBits = 8;
+  static constexpr uint16_t kLookupLeaf = 0x8000;
+  uint16_t Lookup(unsigned bits) const { return lookup[bits]; }
+
  private:
   void Rebuild();
+  void Swap(int& c, uint16_t k);
+  void FillLookup(int node, int depth, unsigned prefix);
+  void RefreshLookup(int node);
 
   uint16_t freq[T + 1];
   uint16_t prnt[T + N_CHAR];
   uint16_t son[T];
+  bool decoding_ = false;
+  uint16_t lookup[1 << kLookupBits];
 };
 
 // The position code: the upper 6 bits of a 12-bit position take 3 to 8 bits.

@@ -50,6 +50,9 @@ class TMemoryStream : public TStream {
 class TBytesStream : public TStream {
  public:
   explicit TBytesStream(std::string_view bytes) : bytes_(bytes) {}
+  explicit TBytesStream(const char* text) : bytes_(text) {}
+  // The bytes must outlive the stream, which a temporary does not.
+  explicit TBytesStream(std::string&&) = delete;
 
   int64_t Read(void* buffer, size_t count) override;
   size_t Write(const void*, size_t) override { return 0; }
