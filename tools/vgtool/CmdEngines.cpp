@@ -27,7 +27,7 @@ const char* StatusText(int32_t status) {
 
 // The library's own load error, for a list that came back empty.
 [[noreturn]] void RaiseLoadError() {
-  vg::chlib::Bind();
+  vg::chlib::GetMaxCryptoEngineTypeLength();
   throw vg::ELoadCipherhubError("the crypto library lists no engine types");
 }
 
