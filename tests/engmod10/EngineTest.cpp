@@ -323,7 +323,7 @@ TEST_F(EngineTest, CertificateReportNamesSubjectIssuerValidityAndFingerprint) {
   std::string report;
   ASSERT_EQ(client->Report("vg-gateway", report), kOk) << client->LastErrorMessage();
   const std::string fpFile = test::MakeTempDir() + "/fp";
-  ASSERT_EQ(test::Run("openssl x509 -in '" + Pki("gateway.pem") + "' -noout -fingerprint -sha256 > '" + fpFile + "'"), 0);
+  ASSERT_EQ(test::Shell("openssl x509 -in '" + Pki("gateway.pem") + "' -noout -fingerprint -sha256 > '" + fpFile + "'"), 0);
   std::string fp = test::ReadFile(fpFile);
   fp = fp.substr(fp.find('=') + 1);
   fp = fp.substr(0, fp.find('\n'));

@@ -74,7 +74,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
-int Run(const std::string& command) {
+int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   if (status == -1) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;

@@ -21,8 +21,8 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// Runs a shell command; its exit status (output goes to the given log file when not empty).
-int Run(const std::string& command);
+// Runs a shell command and gives its exit status.
+int Shell(const std::string& command);
 
 std::vector<uint8_t> Bytes(const std::string& text);
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
