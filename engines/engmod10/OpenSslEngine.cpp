@@ -59,6 +59,14 @@ CmsPtr ParseCms(const uint8_t* data, size_t length, ErrorCode code, const char* 
   CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(length)));
   if (!cms) ThrowOpenSsl(code, std::string(what) + ": not a DER CMS structure");
   if (p != data + length) throw EngineError(code, std::string(what) + ": bytes after the CMS structure");
+  // libcrypto accepts some encodings that are not DER and checks signatures over its own
+  // re-encoding; only the exact DER form of what was parsed is taken.
+  const int n = i2d_CMS_ContentInfo(cms.get(), nullptr);
+  if (n < 0 || static_cast<size_t>(n) != length) throw EngineError(code, std::string(what) + ": not in DER form");
+  std::vector<uint8_t> again(length);
+  unsigned char* out = again.data();
+  if (i2d_CMS_ContentInfo(cms.get(), &out) != n || std::memcmp(again.data(), data, length) != 0)
+    throw EngineError(code, std::string(what) + ": not in DER form");
   return cms;
 }
 

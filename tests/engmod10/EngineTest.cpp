@@ -105,16 +105,17 @@ TEST_F(EngineTest, AnyFlippedBitInDataSignatureOrCiphertextIsDetected) {
     d[i] ^= 1u << (i % 8);
     EXPECT_NE(VerifyCode(*gateway, d, sig), kOk) << "data byte " << i;
   }
-  for (size_t i = 0; i < sig.size(); ++i) {
+  // Every single bit: CMS leaves some fields unauthenticated, and each must still be refused.
+  for (size_t i = 0; i < sig.size() * 8; ++i) {
     auto s = sig;
-    s[i] ^= 1u << (i % 8);
-    EXPECT_NE(VerifyCode(*gateway, data, s), kOk) << "signature byte " << i;
+    s[i / 8] ^= 1u << (i % 8);
+    EXPECT_NE(VerifyCode(*gateway, data, s), kOk) << "signature byte " << i / 8 << " bit " << i % 8;
   }
   const auto ct = EncodeOk(*client, data);
-  for (size_t i = 0; i < ct.size(); ++i) {
+  for (size_t i = 0; i < ct.size() * 8; ++i) {
     auto c = ct;
-    c[i] ^= 1u << (i % 8);
-    EXPECT_NE(DecodeCode(*gateway, c), kOk) << "ciphertext byte " << i;
+    c[i / 8] ^= 1u << (i % 8);
+    EXPECT_NE(DecodeCode(*gateway, c), kOk) << "ciphertext byte " << i / 8 << " bit " << i % 8;
   }
   // Cut or extended ciphertexts and signatures fail too.
   EXPECT_NE(DecodeCode(*gateway, std::vector<uint8_t>(ct.begin(), ct.end() - 1)), kOk);
