@@ -91,6 +91,47 @@ bool SameEncoding(const X509_NAME* a, const X509_NAME* b) {
   return same;
 }
 
+// An output BIO that appends to a vector reserved beforehand: the memory BIO copies and wipes
+// its whole buffer at every growth step, which dominates large messages.
+int SinkWrite(BIO* bio, const char* data, int n) {
+  if (n <= 0) return 0;
+  try {
+    auto* out = static_cast<std::vector<uint8_t>*>(BIO_get_data(bio));
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(n));
+    std::memcpy(out->data() + at, data, static_cast<size_t>(n));
+  } catch (...) {
+    return -1;
+  }
+  return n;
+}
+
+long SinkCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int SinkCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+BioPtr VectorSink(std::vector<uint8_t>& out) {
+  static const std::unique_ptr<BIO_METHOD, void (*)(BIO_METHOD*)> method(
+      [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "engmod10 vector sink");
+        if (m) {
+          BIO_meth_set_write(m, SinkWrite);
+          BIO_meth_set_ctrl(m, SinkCtrl);
+          BIO_meth_set_create(m, SinkCreate);
+        }
+        return m;
+      }(),
+      BIO_meth_free);
+  if (!method) ThrowOpenSsl(kInternalError, "BIO_meth_new");
+  BioPtr bio(BIO_new(method.get()));
+  if (!bio) ThrowOpenSsl(kInternalError, "BIO_new");
+  BIO_set_data(bio.get(), &out);
+  return bio;
+}
+
 int LastReason() {
   const unsigned long e = ERR_peek_last_error();
   return e ? ERR_GET_REASON(e) : 0;
@@ -546,16 +587,15 @@ ErrorCode OpenSslEngine::Decode(const uint8_t* data, size_t length, std::vector<
     }
     if (!forUs) throw EngineError(kNotForThisRecipient, "no recipient entry for the own certificate \"" + Cp1251ToUtf8(own->cert->uid) + "\"");
     SharedKey key = OwnKey(*own);
-    BioPtr plain(BIO_new(BIO_s_mem()));
-    if (!plain) ThrowOpenSsl(kInternalError, "BIO_new");
+    out.clear();
+    out.reserve(length);  // the plain data are shorter than their encryption
+    BioPtr plain = VectorSink(out);
     ERR_clear_error();
     if (CMS_decrypt(cms.get(), key.get(), cert, nullptr, plain.get(), CMS_BINARY) != 1) {
+      out.clear();
       ThrowOpenSsl(kDataCorrupted, "CMS_decrypt");
     }
-    char* bytes = nullptr;
-    const long n = BIO_get_mem_data(plain.get(), &bytes);
-    if (n < 0 || static_cast<size_t>(n) > length) throw EngineError(kInternalError, "plain data longer than the encrypted");
-    out.assign(bytes, bytes + n);
+    if (out.size() > length) throw EngineError(kInternalError, "plain data longer than the encrypted");
   });
 }
 
