@@ -11,9 +11,10 @@ const uint8_t kOidData[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01
 const uint8_t kOidAuthEnveloped[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x17};
 const uint8_t kOidAes256Gcm[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2E};
 const uint8_t kOidSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
-// Signature algorithms that go with SHA-256; libcrypto maps many more OIDs to the same key type.
+// One signature algorithm per key type, as libcrypto writes them: it maps several more OIDs to
+// the same check (sha256WithRSAEncryption, md5WithRSAEncryption, ... all verify as RSA), so any
+// other would let the field be changed unnoticed.
 const uint8_t kOidRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
-const uint8_t kOidSha256WithRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B};
 const uint8_t kOidRsaPss[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0A};
 const uint8_t kOidEcdsaSha256[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02};
 
@@ -189,14 +190,14 @@ std::string SignedDataProblem(const uint8_t* data, size_t length) {
     const bool hasParams = !a.AtEnd();
     if (hasParams && (!a.Read(params) || !a.AtEnd())) return "malformed signature algorithm";
     const bool nullOrNone = !hasParams || (params.tag == kNull && params.size == 0);
-    if (Is(oid, kOid, kOidRsaEncryption) || Is(oid, kOid, kOidSha256WithRsa)) {
+    if (Is(oid, kOid, kOidRsaEncryption)) {
       if (!nullOrNone) return "unexpected signature algorithm parameters";
     } else if (Is(oid, kOid, kOidEcdsaSha256)) {
       if (hasParams) return "unexpected signature algorithm parameters";
     } else if (Is(oid, kOid, kOidRsaPss)) {
       if (!hasParams || params.tag != kSequence) return "RSA-PSS without parameters";
     } else {
-      return "signature algorithm is not one of RSA, RSA-PSS or ECDSA with SHA-256";
+      return "signature algorithm is not rsaEncryption, RSASSA-PSS or ECDSA with SHA-256";
     }
   }
   if (!i.Expect(kOctetString, sig) || sig.size == 0) return "no signature value";
