@@ -1,0 +1,48 @@
+#pragma once
+// File access the logs and settings need: exclusive append opens, directories, listing, deletion.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vg::platform {
+
+enum class OpenStatus {
+  Ok,
+  PathNotFound,      // the directory does not exist
+  SharingViolation,  // another writer holds the file
+  OtherError,
+};
+
+// An open file owned by the object; closing releases any lock taken with it.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // Writes all bytes; false when not every byte could be written.
+  bool WriteAll(const void* data, size_t size);
+  bool SeekToEnd();
+  void Close();
+
+ private:
+  friend OpenStatus OpenExclusiveWriter(const std::string&, bool, File&);
+  int fd_ = -1;
+};
+
+// Opens a file for writing while denying other writers (readers stay allowed), the way
+// exclusive-write sharing works for the logs; creates it when create is true.
+OpenStatus OpenExclusiveWriter(const std::string& path, bool create, File& out);
+
+// Creates a directory and every missing parent; true when it exists afterwards.
+bool CreateDirectories(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Names of the regular files in a directory, hidden ones included, sorted.
+std::vector<std::string> ListFiles(const std::string& dir);
+bool RemoveFile(const std::string& path);
+
+}  // namespace vg::platform

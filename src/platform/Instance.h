@@ -1,0 +1,73 @@
+#pragma once
+// Stand-ins for the window-system services the programs rely on: a top-level window found by
+// its class name (one instance per desktop), the quit message posted to it, and a message loop
+// for programs that show no windows.
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace vg::platform {
+
+// Per-desktop directory for instance locks and control channels ($XDG_RUNTIME_DIR, else a
+// private directory under /tmp), qualified by the display when one is set.
+std::string DesktopRuntimeDir();
+
+// While registered, the class name is taken on this desktop: FindWindowByClass finds it and
+// PostQuitToWindow delivers a quit request to the registered handler (on a thread of its own).
+class WindowClassInstance {
+ public:
+  explicit WindowClassInstance(std::string className);
+  ~WindowClassInstance();
+  WindowClassInstance(const WindowClassInstance&) = delete;
+  WindowClassInstance& operator=(const WindowClassInstance&) = delete;
+
+  // False when another process (or object) holds the name already.
+  bool Register(std::function<void()> onQuit);
+  void Unregister();
+  bool IsRegistered() const { return lockFd_ >= 0; }
+
+ private:
+  void Serve();
+
+  std::string className_;
+  std::function<void()> onQuit_;
+  int lockFd_ = -1;
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};
+  std::thread server_;
+};
+
+bool FindWindowByClass(const std::string& className);
+// True when a quit request reached a registered instance.
+bool PostQuitToWindow(const std::string& className);
+
+// The message loop of a program without windows: Run returns the code given to Quit, or 0 when
+// SIGINT or SIGTERM arrived. Tasks posted from any thread run on the loop's thread.
+class EventLoop {
+ public:
+  EventLoop();
+  ~EventLoop();
+  // Must be called before any other thread starts, so that the signals reach only the loop.
+  static void BlockTerminationSignals();
+
+  int Run();
+  void Quit(int code = 0);
+  void Post(std::function<void()> task);
+  bool IsLoopThread() const;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;
+  bool quit_ = false;
+  int code_ = 0;
+  std::atomic<std::thread::id> loopThread_{};
+  std::thread signalThread_;
+};
+
+}  // namespace vg::platform

@@ -1,0 +1,54 @@
+#include "platform/MessageBox.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/CodePage.h"
+
+namespace vg::platform {
+namespace {
+std::mutex& Mutex() {
+  static std::mutex m;
+  return m;
+}
+MessageBoxPresenter& Presenter() {
+  static MessageBoxPresenter p;
+  return p;
+}
+std::string& Title() {
+  static std::string t = "QS-Veilgate";
+  return t;
+}
+}  // namespace
+
+void ShowMessageBox(const std::string& caption, const std::string& text) {
+  MessageBoxPresenter presenter;
+  {
+    std::lock_guard<std::mutex> lock(Mutex());
+    presenter = Presenter();
+  }
+  if (presenter) {
+    presenter(caption, text);
+    return;
+  }
+  const std::string line = Cp1251ToUtf8(caption) + ": " + Cp1251ToUtf8(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter) {
+  std::lock_guard<std::mutex> lock(Mutex());
+  Presenter() = std::move(presenter);
+}
+
+std::string ApplicationTitle() {
+  std::lock_guard<std::mutex> lock(Mutex());
+  return Title();
+}
+
+void SetApplicationTitle(const std::string& title) {
+  std::lock_guard<std::mutex> lock(Mutex());
+  Title() = title;
+}
+
+}  // namespace vg::platform

@@ -1,0 +1,657 @@
+#include "platform/Net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace vg::platform {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct ErrnoCode {
+  int errnoValue;
+  int code;
+};
+
+constexpr ErrnoCode kErrnoCodes[] = {
+    {EINTR, neterr::kInterrupted},
+    {EBADF, neterr::kBadHandle},
+    {EACCES, neterr::kAccess},
+    {EPERM, neterr::kAccess},
+    {EFAULT, neterr::kFault},
+    {EINVAL, neterr::kInvalid},
+    {EMFILE, neterr::kTooManySockets},
+    {ENFILE, neterr::kTooManySockets},
+    {EAGAIN, neterr::kWouldBlock},
+    {EINPROGRESS, neterr::kInProgress},
+    {EALREADY, neterr::kAlready},
+    {ENOTSOCK, neterr::kNotSocket},
+    {EMSGSIZE, neterr::kMessageSize},
+    {EOPNOTSUPP, neterr::kNotSupported},
+    {EAFNOSUPPORT, neterr::kAddressFamily},
+    {EADDRINUSE, neterr::kAddressInUse},
+    {EADDRNOTAVAIL, neterr::kAddressNotAvailable},
+    {ENETDOWN, neterr::kNetworkDown},
+    {ENETUNREACH, neterr::kNetworkUnreachable},
+    {ENETRESET, neterr::kNetworkReset},
+    {ECONNABORTED, neterr::kConnectionAborted},
+    {ECONNRESET, neterr::kConnectionReset},
+    {ENOBUFS, neterr::kNoBuffers},
+    {ENOMEM, neterr::kNoBuffers},
+    {EISCONN, neterr::kIsConnected},
+    {ENOTCONN, neterr::kNotConnected},
+    {EPIPE, neterr::kShutdown},
+    {ESHUTDOWN, neterr::kShutdown},
+    {ETIMEDOUT, neterr::kTimedOut},
+    {ECONNREFUSED, neterr::kConnectionRefused},
+    {EHOSTDOWN, neterr::kHostDown},
+    {EHOSTUNREACH, neterr::kHostUnreachable},
+};
+
+struct CodeText {
+  int code;
+  const char* text;
+};
+
+constexpr CodeText kCodeTexts[] = {
+    {neterr::kInterrupted, "Interrupted function call"},
+    {neterr::kBadHandle, "Bad socket handle"},
+    {neterr::kAccess, "Permission denied"},
+    {neterr::kFault, "Bad address"},
+    {neterr::kInvalid, "Invalid argument"},
+    {neterr::kTooManySockets, "Too many open sockets"},
+    {neterr::kWouldBlock, "Resource temporarily unavailable"},
+    {neterr::kInProgress, "Operation now in progress"},
+    {neterr::kAlready, "Operation already in progress"},
+    {neterr::kNotSocket, "Socket operation on a non-socket"},
+    {neterr::kMessageSize, "Message too long"},
+    {neterr::kNotSupported, "Operation not supported"},
+    {neterr::kAddressFamily, "Address family not supported by protocol family"},
+    {neterr::kAddressInUse, "Address already in use"},
+    {neterr::kAddressNotAvailable, "Cannot assign requested address"},
+    {neterr::kNetworkDown, "Network is down"},
+    {neterr::kNetworkUnreachable, "Network is unreachable"},
+    {neterr::kNetworkReset, "Network dropped connection on reset"},
+    {neterr::kConnectionAborted, "Software caused connection abort"},
+    {neterr::kConnectionReset, "Connection reset by peer"},
+    {neterr::kNoBuffers, "No buffer space available"},
+    {neterr::kIsConnected, "Socket is already connected"},
+    {neterr::kNotConnected, "Socket is not connected"},
+    {neterr::kShutdown, "Cannot send after socket shutdown"},
+    {neterr::kTimedOut, "Connection timed out"},
+    {neterr::kConnectionRefused, "Connection refused"},
+    {neterr::kHostDown, "Host is down"},
+    {neterr::kHostUnreachable, "No route to host"},
+    {neterr::kHostNotFound, "Host not found"},
+    {neterr::kTryAgain, "Nonauthoritative host not found"},
+    {neterr::kNoRecovery, "This is a nonrecoverable error"},
+    {neterr::kNoData, "Valid name, no data record of requested type"},
+};
+
+int LastError() { return NetErrorFromErrno(errno); }
+
+// Milliseconds left until a deadline, rounded up so that a wait never ends before it; -1 stands
+// for no deadline.
+class Deadline {
+ public:
+  explicit Deadline(int timeoutMs)
+      : unlimited_(timeoutMs < 0), end_(SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
+  int Remaining() const {
+    if (unlimited_) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - SteadyClock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+  }
+  bool Expired() const { return Remaining() == 0; }
+
+ private:
+  bool unlimited_;
+  SteadyClock::time_point end_;
+};
+
+enum class PollOutcome { Ready, TimedOut, Woken, Failed };
+
+// Polls up to two descriptors for the given events plus the wake signal, retrying after signals.
+PollOutcome PollFds(int fd1, int fd2, short events, const Deadline& deadline, const WakeSignal* wake,
+                    bool ready[2], int& error) {
+  ready[0] = ready[1] = false;
+  for (;;) {
+    pollfd fds[3];
+    nfds_t n = 0;
+    const int slot1 = fd1 >= 0 ? static_cast<int>(n) : -1;
+    if (fd1 >= 0) fds[n++] = pollfd{fd1, events, 0};
+    const int slot2 = fd2 >= 0 ? static_cast<int>(n) : -1;
+    if (fd2 >= 0) fds[n++] = pollfd{fd2, events, 0};
+    const int slotWake = wake && wake->Handle() >= 0 ? static_cast<int>(n) : -1;
+    if (slotWake >= 0) fds[n++] = pollfd{wake->Handle(), POLLIN, 0};
+    if (n == 0) {
+      error = neterr::kNotSocket;
+      return PollOutcome::Failed;
+    }
+    const int rc = ::poll(fds, n, deadline.Remaining());
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      error = LastError();
+      return PollOutcome::Failed;
+    }
+    if (slotWake >= 0 && fds[slotWake].revents) return PollOutcome::Woken;
+    // Some systems end a poll a little before its time-out; only the deadline counts.
+    if (rc == 0) {
+      if (deadline.Expired()) return PollOutcome::TimedOut;
+      continue;
+    }
+    const short seen = events | POLLHUP | POLLERR | POLLNVAL;
+    if (slot1 >= 0) ready[0] = (fds[slot1].revents & seen) != 0;
+    if (slot2 >= 0) ready[1] = (fds[slot2].revents & seen) != 0;
+    if (ready[0] || ready[1]) return PollOutcome::Ready;
+  }
+}
+
+PollOutcome PollOne(int fd, short events, const Deadline& deadline, const WakeSignal* wake, int& error) {
+  bool ready[2];
+  return PollFds(fd, -1, events, deadline, wake, ready, error);
+}
+
+sockaddr_in MakeAddress(Ipv4 address, int port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = address;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  return sa;
+}
+
+bool SockName(int fd, bool peer, sockaddr_in& sa) {
+  if (fd < 0) return false;
+  socklen_t len = sizeof sa;
+  const int rc = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len)
+                      : ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  return rc == 0 && sa.sin_family == AF_INET;
+}
+
+bool IsLoopback(Ipv4 address) { return (address & 0xFF) == 127; }
+
+int ResolveError(int eai) {
+  switch (eai) {
+    case EAI_AGAIN:
+      return neterr::kTryAgain;
+    case EAI_FAIL:
+    case EAI_SYSTEM:
+    case EAI_MEMORY:
+      return neterr::kNoRecovery;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+      return neterr::kNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+      return neterr::kNoData;
+#endif
+    default:
+      return neterr::kHostNotFound;
+  }
+}
+
+void AppendUnique(std::vector<Ipv4>& list, Ipv4 address) {
+  if (std::find(list.begin(), list.end(), address) == list.end()) list.push_back(address);
+}
+
+}  // namespace
+
+int NetErrorFromErrno(int errnoValue) {
+  if (errnoValue == EWOULDBLOCK) return neterr::kWouldBlock;
+  for (const auto& e : kErrnoCodes)
+    if (e.errnoValue == errnoValue) return e.code;
+  return errnoValue;
+}
+
+std::string NetErrorText(int code) {
+  for (const auto& t : kCodeTexts)
+    if (t.code == code) return t.text;
+  return "Unknown error";
+}
+
+std::string DottedText(Ipv4 address) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    if (i) s.push_back('.');
+    s += std::to_string((address >> (8 * i)) & 0xFF);
+  }
+  return s;
+}
+
+Ipv4 ParseDottedIPv4(std::string_view text) {
+  Ipv4 result = 0;
+  int group = 0;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      result |= value << (8 * group);
+      value = 0;
+      if (++group > 3) return kNoAddress;
+    } else if (c >= '0' && c <= '9') {
+      value = value * 10 + static_cast<unsigned>(c - '0');
+      if (value > 255) return kNoAddress;
+    } else {
+      return kNoAddress;
+    }
+  }
+  if (group != 3) return kNoAddress;
+  return result | (value << 24);
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+int ResolveIPv4(std::string_view name, std::vector<Ipv4>& addresses) {
+  addresses.clear();
+  // A name with a NUL inside would silently stand for its first part.
+  if (name.empty() || name.find('\0') != std::string_view::npos) return neterr::kHostNotFound;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const std::string host(name);
+  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+  if (rc != 0) return ResolveError(rc);
+  for (const addrinfo* ai = list; ai; ai = ai->ai_next)
+    if (ai->ai_family == AF_INET && ai->ai_addr)
+      AppendUnique(addresses, reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr);
+  ::freeaddrinfo(list);
+  return addresses.empty() ? neterr::kNoData : 0;
+}
+
+std::vector<Ipv4> OwnHostAddresses() {
+  std::vector<Ipv4> resolved;
+  const std::string name = HostName();
+  if (!name.empty()) ResolveIPv4(name, resolved);
+  std::vector<Ipv4> external;
+  std::vector<InterfaceEntry> interfaces;
+  if (InterfaceLister().List(interfaces) == 0)
+    for (const auto& e : interfaces)
+      if (!IsLoopback(e.address)) AppendUnique(external, e.address);
+  const bool onlyLoopback = std::all_of(resolved.begin(), resolved.end(), IsLoopback);
+  std::vector<Ipv4> result;
+  for (const Ipv4 a : onlyLoopback ? external : resolved) AppendUnique(result, a);
+  for (const Ipv4 a : onlyLoopback ? resolved : external) AppendUnique(result, a);
+  for (const auto& e : interfaces) AppendUnique(result, e.address);
+  return result;
+}
+
+InterfaceLister::InterfaceLister() = default;
+
+int InterfaceLister::List(std::vector<InterfaceEntry>& entries) const {
+  entries.clear();
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return LastError();
+  for (const ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
+    InterfaceEntry e;
+    e.address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+    if (i->ifa_netmask && i->ifa_netmask->sa_family == AF_INET)
+      e.mask = reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr;
+    entries.push_back(e);
+  }
+  ::freeifaddrs(list);
+  return 0;
+}
+
+WakeSignal::WakeSignal() {
+  int fds[2];
+  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) throw Exception("cannot create a wake-up signal");
+  readFd_ = fds[0];
+  writeFd_ = fds[1];
+}
+
+WakeSignal::~WakeSignal() {
+  ::close(readFd_);
+  ::close(writeFd_);
+}
+
+void WakeSignal::Signal() {
+  const char b = 1;
+  // A full pipe is signalled already.
+  [[maybe_unused]] const ssize_t n = ::write(writeFd_, &b, 1);
+}
+
+void WakeSignal::Reset() {
+  char buf[64];
+  while (::read(readFd_, buf, sizeof buf) > 0) {
+  }
+}
+
+bool WakeSignal::IsSignalled() const {
+  pollfd p{readFd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+ClientSocket::~ClientSocket() { Close(); }
+
+ClientSocket::ClientSocket(ClientSocket&& other) noexcept
+    : fd_(other.fd_), address_(std::move(other.address_)), host_(std::move(other.host_)), port_(other.port_) {
+  other.fd_ = -1;
+}
+
+ClientSocket& ClientSocket::operator=(ClientSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    address_ = std::move(other.address_);
+    host_ = std::move(other.host_);
+    port_ = other.port_;
+  }
+  return *this;
+}
+
+void ClientSocket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void ClientSocket::ShutdownSend() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
+int ClientSocket::Open(int timeoutMs, const WakeSignal* wake) {
+  Close();
+  Ipv4 target = kNoAddress;
+  if (!address_.empty()) {
+    target = ParseDottedIPv4(address_);
+    if (target == kNoAddress) return neterr::kAddressNotAvailable;
+  } else {
+    std::vector<Ipv4> found;
+    if (const int rc = ResolveIPv4(host_, found)) return rc;
+    target = found.front();
+  }
+  return Connect(target, port_, timeoutMs, wake);
+}
+
+int ClientSocket::Connect(Ipv4 address, int port, int timeoutMs, const WakeSignal* wake) {
+  Close();
+  if (port < 1 || port > 65535) return neterr::kAddressNotAvailable;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return LastError();
+  const sockaddr_in sa = MakeAddress(address, port);
+  int error = 0;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    const int e = errno;
+    if (e == EINPROGRESS || e == EINTR) {
+      const Deadline deadline(timeoutMs);
+      switch (PollOne(fd, POLLOUT, deadline, wake, error)) {
+        case PollOutcome::Ready: {
+          socklen_t len = sizeof error;
+          int soError = 0;
+          if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+          error = soError ? NetErrorFromErrno(soError) : 0;
+          break;
+        }
+        case PollOutcome::TimedOut:
+          error = neterr::kTimedOut;
+          break;
+        case PollOutcome::Woken:
+          error = neterr::kInterrupted;
+          break;
+        case PollOutcome::Failed:
+          break;
+      }
+    } else if (e == EADDRNOTAVAIL || e == EAGAIN) {
+      // Out of local ports: the condition callers retry after a pause.
+      error = neterr::kNoBuffers;
+    } else {
+      error = NetErrorFromErrno(e);
+    }
+  }
+  if (error) {
+    ::close(fd);
+    return error;
+  }
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fd_ = fd;
+  return 0;
+}
+
+Ipv4 ClientSocket::LocalAddress() const {
+  sockaddr_in sa{};
+  return SockName(fd_, false, sa) ? sa.sin_addr.s_addr : 0;
+}
+
+int ClientSocket::LocalPort() const {
+  sockaddr_in sa{};
+  return SockName(fd_, false, sa) ? ntohs(sa.sin_port) : 0;
+}
+
+Ipv4 ClientSocket::PeerAddress() const {
+  sockaddr_in sa{};
+  return SockName(fd_, true, sa) ? sa.sin_addr.s_addr : 0;
+}
+
+int ClientSocket::PeerPort() const {
+  sockaddr_in sa{};
+  return SockName(fd_, true, sa) ? ntohs(sa.sin_port) : 0;
+}
+
+size_t ClientSocket::Pending() const {
+  int n = 0;
+  if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<size_t>(n);
+}
+
+IoResult ClientSocket::Read(void* buffer, size_t count, int timeoutMs, const WakeSignal* wake) {
+  IoResult r;
+  if (fd_ < 0) {
+    r.error = neterr::kNotConnected;
+    return r;
+  }
+  if (count == 0) {
+    r.status = IoStatus::Done;
+    return r;
+  }
+  const Deadline deadline(timeoutMs);
+  for (;;) {
+    const ssize_t n = ::recv(fd_, buffer, count, 0);
+    if (n > 0) {
+      r.status = IoStatus::Done;
+      r.bytes = static_cast<size_t>(n);
+      return r;
+    }
+    if (n == 0) {
+      r.status = IoStatus::Closed;
+      return r;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      r.error = LastError();
+      return r;
+    }
+    switch (PollOne(fd_, POLLIN, deadline, wake, r.error)) {
+      case PollOutcome::Ready:
+        continue;
+      case PollOutcome::TimedOut:
+        r.status = IoStatus::TimedOut;
+        return r;
+      case PollOutcome::Woken:
+        r.status = IoStatus::Woken;
+        return r;
+      case PollOutcome::Failed:
+        return r;
+    }
+  }
+}
+
+IoResult ClientSocket::Write(const void* buffer, size_t count, int timeoutMs, const WakeSignal* wake) {
+  IoResult r;
+  if (fd_ < 0) {
+    r.error = neterr::kNotConnected;
+    return r;
+  }
+  const Deadline deadline(timeoutMs);
+  const char* p = static_cast<const char*>(buffer);
+  while (r.bytes < count) {
+    const ssize_t n = ::send(fd_, p + r.bytes, count - r.bytes, MSG_NOSIGNAL);
+    if (n > 0) {
+      r.bytes += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      r.error = LastError();
+      return r;
+    }
+    switch (PollOne(fd_, POLLOUT, deadline, wake, r.error)) {
+      case PollOutcome::Ready:
+        continue;
+      case PollOutcome::TimedOut:
+        r.status = IoStatus::TimedOut;
+        return r;
+      case PollOutcome::Woken:
+        r.status = IoStatus::Woken;
+        return r;
+      case PollOutcome::Failed:
+        return r;
+    }
+  }
+  r.status = IoStatus::Done;
+  return r;
+}
+
+ListenSocket::~ListenSocket() { Close(); }
+
+void ListenSocket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int ListenSocket::Listen(int port, bool loopbackOnly, int backlog) {
+  Close();
+  if (port < 0 || port > 65535) return neterr::kAddressNotAvailable;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return LastError();
+  // A listener restarted on its port must not wait for the old connections' TIME_WAIT to pass.
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const sockaddr_in sa = MakeAddress(htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY), port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0) {
+    const int error = LastError();
+    ::close(fd);
+    return error;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+int ListenSocket::Port() const {
+  sockaddr_in sa{};
+  return SockName(fd_, false, sa) ? ntohs(sa.sin_port) : 0;
+}
+
+IoStatus ListenSocket::Accept(ClientSocket& accepted, int timeoutMs, const WakeSignal* wake, int* error) {
+  int code = 0;
+  const auto fail = [&](int e) {
+    if (error) *error = e;
+    return IoStatus::Failed;
+  };
+  if (fd_ < 0) return fail(neterr::kNotSocket);
+  const Deadline deadline(timeoutMs);
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      accepted.Close();
+      accepted.fd_ = fd;
+      accepted.address_ = DottedText(peer.sin_addr.s_addr);
+      accepted.host_.clear();
+      accepted.port_ = ntohs(peer.sin_port);
+      return IoStatus::Done;
+    }
+    // A connection the peer reset before it was taken is simply skipped.
+    if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(LastError());
+    switch (PollOne(fd_, POLLIN, deadline, wake, code)) {
+      case PollOutcome::Ready:
+        continue;
+      case PollOutcome::TimedOut:
+        return IoStatus::TimedOut;
+      case PollOutcome::Woken:
+        return IoStatus::Woken;
+      case PollOutcome::Failed:
+        return fail(code);
+    }
+  }
+}
+
+Readiness WaitReadable(const ClientSocket& socket, int timeoutMs, const WakeSignal* wake) {
+  Readiness r;
+  if (!socket.Connected()) {
+    r.error = neterr::kNotConnected;
+    return r;
+  }
+  bool ready[2];
+  switch (PollFds(socket.Handle(), -1, POLLIN, Deadline(timeoutMs), wake, ready, r.error)) {
+    case PollOutcome::Ready:
+      r.first = ready[0];
+      break;
+    case PollOutcome::Woken:
+      r.woken = true;
+      break;
+    default:
+      break;
+  }
+  return r;
+}
+
+Readiness WaitReadable(const ClientSocket& first, const ClientSocket& second, int timeoutMs, const WakeSignal* wake) {
+  Readiness r;
+  if (!first.Connected() && !second.Connected()) {
+    r.error = neterr::kNotConnected;
+    return r;
+  }
+  bool ready[2];
+  switch (PollFds(first.Handle(), second.Handle(), POLLIN, Deadline(timeoutMs), wake, ready, r.error)) {
+    case PollOutcome::Ready:
+      r.first = ready[0];
+      r.second = ready[1];
+      break;
+    case PollOutcome::Woken:
+      r.woken = true;
+      break;
+    default:
+      break;
+  }
+  return r;
+}
+
+Readiness WaitReadableSliced(const ClientSocket& first, const ClientSocket* second, int totalMs, int sliceMs,
+                             const std::function<bool()>& keepWaiting, const WakeSignal* wake) {
+  const Deadline deadline(totalMs);
+  if (sliceMs <= 0) sliceMs = 100;
+  for (;;) {
+    int slice = deadline.Remaining();
+    if (slice < 0 || slice > sliceMs) slice = sliceMs;
+    const Readiness r = second ? WaitReadable(first, *second, slice, wake) : WaitReadable(first, slice, wake);
+    if (r.Any() || r.woken || r.error) return r;
+    if (deadline.Expired() || (keepWaiting && !keepWaiting())) return r;
+  }
+}
+
+}  // namespace vg::platform
