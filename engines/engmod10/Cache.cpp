@@ -72,7 +72,7 @@ SharedKey ModuleCache::PrivateKey(const std::string& path, const std::function<S
   if (!stamp) throw EngineError(kFileError, path + ": the file does not exist or cannot be read");
   const uint64_t generation = Generation();
   std::unique_lock lock(mutex_);
-  const auto deadline = std::chrono::steady_clock::now() + promptWait;
+  const auto deadline = std::chrono::steady_clock::now() + kPromptWait;
   for (;;) {
     auto it = keys_.find(path);
     if (it != keys_.end() && it->second.stamp == *stamp) return it->second.key;
@@ -102,7 +102,7 @@ SharedKey ModuleCache::PrivateKey(const std::string& path, const std::function<S
 void ModuleCache::Learn(const std::string& caFile, const Peer& peer) {
   std::lock_guard lock(mutex_);
   auto& peers = learned_[caFile];
-  if (peers.size() >= learnedLimit && peers.find(peer.cert->uid) == peers.end()) peers.clear();
+  if (peers.size() >= kLearnedLimit && peers.find(peer.cert->uid) == peers.end()) peers.clear();
   peers.insert_or_assign(peer.cert->uid, peer);
 }
 

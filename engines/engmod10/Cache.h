@@ -33,7 +33,7 @@ class ModuleCache {
   SubscribersPtr Subscribers(const std::string& dir, const TrustPtr& trust, bool rescan);
 
   // The unlocked key of a file: the cached one while the file is unchanged, else load()'s.
-  // While another thread is loading (asking the password) the caller waits up to promptWait for
+  // While another thread is loading (asking the password) the caller waits up to kPromptWait for
   // it; the prompt may need the caller's own thread, so the wait never lasts for ever.
   SharedKey PrivateKey(const std::string& path, const std::function<SharedKey()>& load);
 
@@ -45,8 +45,9 @@ class ModuleCache {
   void Clear();
   uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
 
-  std::chrono::milliseconds promptWait{30000};
-  size_t learnedLimit = 1024;
+  static constexpr std::chrono::milliseconds kPromptWait{30000};
+  // Remembered signers per CA; the set starts afresh when it is full.
+  static constexpr size_t kLearnedLimit = 1024;
 
  private:
   ModuleCache();

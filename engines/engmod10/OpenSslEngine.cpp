@@ -180,11 +180,11 @@ std::string OpenSslEngine::Param(int32_t number) const { return ParamValue(numbe
 
 ErrorCode OpenSslEngine::SetParam(int32_t number, std::string_view value) {
   if (number < 1 || number > kParamCount) {
-    Fail(kUnknownParameter, "parameter number " + std::to_string(number));
+    Fail("parameter number " + std::to_string(number));
     return kUnknownParameter;
   }
   if (value.size() >= static_cast<size_t>(kMaxParamValueLength)) {
-    Fail(kInvalidArgument, std::string(kParamNames[number - 1]) + ": value too long");
+    Fail(std::string(kParamNames[number - 1]) + ": value too long");
     return kInvalidArgument;
   }
   std::lock_guard lock(mutex_);
@@ -206,14 +206,13 @@ void OpenSslEngine::SetPasswordCallback(PasswordCallback callback) {
   password_ = callback;
 }
 
-void OpenSslEngine::Fail(ErrorCode code, const std::string& detailUtf8) {
+void OpenSslEngine::Fail(const std::string& detailUtf8) {
   std::string text = Utf8ToCp1251(detailUtf8);
   if (text.size() >= static_cast<size_t>(kMaxErrorStringLength)) text.resize(kMaxErrorStringLength - 1);
   t_lastErrorEngine = id_;
   t_lastError = text;
   std::lock_guard lock(mutex_);
   lastError_ = std::move(text);
-  (void)code;
 }
 
 std::string OpenSslEngine::LastErrorMessage() const {
@@ -229,13 +228,13 @@ ErrorCode OpenSslEngine::Guarded(F&& body) {
     body();
   } catch (const EngineError& e) {
     code = e.Code();
-    Fail(code, e.what());
+    Fail(e.what());
   } catch (const std::bad_alloc&) {
     code = kInternalError;
-    Fail(code, "out of memory");
+    Fail("out of memory");
   } catch (const std::exception& e) {
     code = kInternalError;
-    Fail(code, e.what());
+    Fail(e.what());
   }
   ERR_clear_error();
   return code;
@@ -621,7 +620,7 @@ ErrorCode OpenSslEngine::Report(const char* uid, std::string& report) {
       bool first = true;
       for (const auto& [name, peer] : subscribers->byUid) {
         if (list.size() + name.size() + 2 >= static_cast<size_t>(kMaxReportSize)) {
-          Fail(kOk, "the subscriber list was cut to fit the report size");
+          Fail("the subscriber list was cut to fit the report size");
           break;
         }
         if (!first) list += "\r\n";

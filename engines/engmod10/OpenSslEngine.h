@@ -101,7 +101,8 @@ class OpenSslEngine {
 
   template <class F>
   ErrorCode Guarded(F&& body);
-  void Fail(ErrorCode code, const std::string& detailUtf8);
+  // Records the failure's details for LastErrorMessage.
+  void Fail(const std::string& detailUtf8);
 
   std::string ResolvePath(const std::string& paramCp1251) const;
   std::string Param(int32_t number) const;
