@@ -107,9 +107,10 @@ void WindowClassInstance::Serve() {
     ssize_t n = 0;
     if (::poll(&cf, 1, 1000) > 0) n = ::read(client, buf, sizeof buf - 1);
     const bool quit = n > 0 && std::strncmp(buf, kQuitRequest, sizeof kQuitRequest - 1) == 0;
+    // The handler runs before the answer, so the poster knows the quit has been delivered.
+    if (quit && onQuit_) onQuit_();
     if (quit) (void)!::write(client, "ok\n", 3);
     ::close(client);
-    if (quit && onQuit_) onQuit_();
   }
 }
 

@@ -1,10 +1,13 @@
 // vgtool: the project's command-line utility.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 
 #include "Command.h"
 #include "platform/CodePage.h"
@@ -40,15 +43,20 @@ std::string ReadAllStdin() {
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(0, buf, sizeof buf);
-    if (n <= 0) break;
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error(std::string("cannot read standard input: ") + std::strerror(errno));
+    }
     data.append(buf, static_cast<size_t>(n));
   }
   return data;
 }
 
 void WriteStdout(const std::string& bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
+  // A short write (closed pipe, full disk) must not end with success.
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+    throw std::runtime_error("cannot write standard output");
 }
 
 }  // namespace vgtool

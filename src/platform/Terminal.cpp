@@ -1,0 +1,71 @@
+#include "platform/Terminal.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vg::platform {
+namespace {
+
+// Longest line kept; the rest of a longer line is read and dropped.
+constexpr size_t kMaxLine = 4096;
+
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line) {
+  const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return TerminalRead::NoTerminal;
+  termios saved{};
+  if (::tcgetattr(fd, &saved) != 0) {
+    ::close(fd);
+    return TerminalRead::NoTerminal;
+  }
+  termios quiet = saved;
+  quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
+  quiet.c_lflag |= ICANON;
+  // Echo goes off before the prompt appears, so nothing typed in answer to it is shown.
+  ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  WriteAll(fd, prompt);
+
+  std::string text;
+  bool gotAny = false;
+  bool ended = false;
+  char chunk[256];
+  while (!ended) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    gotAny = true;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (chunk[i] == '\n') {
+        ended = true;
+        break;
+      }
+      if (text.size() < kMaxLine) text.push_back(chunk[i]);
+    }
+  }
+  std::fill(chunk, chunk + sizeof chunk, '\0');
+  ::tcsetattr(fd, TCSAFLUSH, &saved);
+  WriteAll(fd, "\n");
+  ::close(fd);
+  if (!gotAny) return TerminalRead::Closed;
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  line.swap(text);
+  std::fill(text.begin(), text.end(), '\0');
+  return TerminalRead::Ok;
+}
+
+}  // namespace vg::platform

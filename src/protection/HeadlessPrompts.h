@@ -1,0 +1,41 @@
+#pragma once
+// Prompts for programs without windows: the password is asked on the controlling terminal,
+// the key-medium prompt is a line on standard error.
+#include <functional>
+#include <string>
+
+#include "platform/Terminal.h"
+#include "protection/PromptService.h"
+
+namespace vg {
+
+class THeadlessPromptService : public TPromptService {
+ public:
+  // Shows prompt (UTF-8) and reads one hidden line (UTF-8).
+  using TLineReader = std::function<platform::TerminalRead(const std::string& prompt, std::string& line)>;
+  // Writes UTF-8 text to the standard error stream.
+  using TErrorWriter = std::function<void(const std::string& utf8)>;
+  // Receives a Windows-1251 notice about a refused request, in the manner of a service log line.
+  using TNoticeSink = std::function<void(const std::string& text)>;
+
+  // The controlling terminal, standard error, and notices on standard error.
+  THeadlessPromptService();
+  THeadlessPromptService(TLineReader reader, TErrorWriter errorWriter, TNoticeSink notice);
+
+  bool AskPassword(std::string& password) override;
+  void ShowKeyMediumPrompt() override;
+  void HideKeyMediumPrompt() override;
+
+  // The notice line written on standard error by default: date and time, then the text.
+  static std::string StampedNotice(const std::string& text);
+
+ private:
+  TLineReader reader_;
+  TErrorWriter errorWriter_;
+  TNoticeSink notice_;
+};
+
+// Installs THeadlessPromptService as the process's prompt service, served by its own threads.
+void InstallHeadlessPrompts();
+
+}  // namespace vg
