@@ -1,12 +1,16 @@
 #include "config/Cfg_Clnt.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <exception>
 #include <cstring>
 #include <filesystem>
 
 #include "config/Cfg_Ini.h"
 #include "config/fLogMngr.h"
+#include "platform/AtomicFile.h"
 #include "platform/ProgramInfo.h"
+#include "platform/ScratchDirectory.h"
 
 namespace vg {
 namespace {
@@ -78,6 +82,45 @@ void TQSClientConfig::Assign(const TConfig& source) {
 
 std::unique_ptr<TConfigStorage> TQSClientConfig::CreateStorage(bool readOnly) {
   return OpenIniStorage(fileName_, "Client", readOnly, false);
+}
+
+bool TQSClientConfig::Save() {
+  // Every item written to the file itself would replace and flush the whole file; a working
+  // copy in scratch space takes those writes instead.
+  platform::ScratchDirectory scratch;
+  if (!scratch.Ok()) return TQSConfig::Save();
+  ClearNotes();
+  const std::string work = scratch.File(kSettingsFile);
+  bool result = false;
+  std::exception_ptr failure;
+  const int err = platform::UpdateFileLocked(
+      fileName_,
+      [&](std::string& content, bool& changed) {
+        const int copied = platform::UpdateFileLocked(
+            work,
+            [&](std::string& copy, bool& copyChanged) {
+              copy = content;
+              copyChanged = true;
+              return 0;
+            },
+            true);
+        if (copied != 0) return copied;
+        try {
+          result = SaveTo(*OpenIniStorage(work, "Client", false, false));
+        } catch (...) {
+          failure = std::current_exception();
+          return ECANCELED;
+        }
+        std::string saved;
+        if (const int read = platform::ReadWholeFile(work, saved)) return read;
+        changed = saved != content;
+        content.swap(saved);
+        return 0;
+      },
+      true);
+  if (failure) std::rethrow_exception(failure);
+  if (err != 0) throw EIniConfigException(Format(VGT("Не могу записать файл настроек \"%s\". Ошибка %d."), {platform::Utf8ToCp1251(fileName_), err}));
+  return result;
 }
 
 std::string TQSClientConfig::FileDirectory() const {

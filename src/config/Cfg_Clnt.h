@@ -32,6 +32,9 @@ class TQSClientConfig : public TQSConfig {
   using TQSConfig::Assign;
   // The settings file as an untyped INI storage with the root path "Client".
   std::unique_ptr<TConfigStorage> CreateStorage(bool readOnly) override;
+  // Saves into a working copy of the file and then replaces the file once, holding its lock
+  // throughout: the file changes as a whole or, when saving raises, not at all.
+  bool Save() override;
 
   const std::string& FileName() const { return fileName_; }
   void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }

@@ -48,7 +48,7 @@ class TQSConfig : public TConfig {
   // False when some protected-server record could not be loaded (see Notes()); raises on a
   // missing file, section or required item.
   virtual bool Load();
-  bool Save();
+  virtual bool Save();
 
   // Enter and leave the settings lock; the same thread may enter again.
   void Lock() { lock_.lock(); }
