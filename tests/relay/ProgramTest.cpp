@@ -148,6 +148,37 @@ TEST_F(ProgramTest, BrokenSettingsAndABusyPortAreShownAndTheProgramStays) {
   EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
 }
 
+TEST_F(ProgramTest, AProtectedServerThroughTheReferenceGateway) {
+  TestHttpServer web;
+  const int gatePort = FreePort();
+  WriteFileText(dir_.File("gate.ini"),
+                "[Gateway]\nListen=127.0.0.1:" + std::to_string(gatePort) +
+                    "\nEngine=Emulation/1.0\nCompress=2\n[Engine]\nUID=gate-1\nPartner=client-1\n"
+                    "[Backends]\nwww.protected.test=127.0.0.1:" + std::to_string(web.Port()) + "\n");
+  Process gate({std::string(VG_TEST_BIN_DIR) + "/vggate", "--config", dir_.File("gate.ini")}, env_,
+               dir_.File("gate.txt"));
+  ASSERT_TRUE(WaitForPort(gatePort)) << ReadFileText(dir_.File("gate.txt"));
+  WriteFileText(Config(), ReadFileText(Config()) +
+                              "\n[Client\\Web servers\\s1]\nweb server host=www.protected.test\n"
+                              "veilgate location=127.0.0.1:" + std::to_string(gatePort) +
+                              "\ncrypto engine=Emulation/1.0\ncompress mode=2\n"
+                              "[Client\\Web servers\\s1\\Crypto engine]\nUID=client-1\nPartner=gate-1\n");
+  auto tunnel = Start();
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  const std::string proxy = "http://127.0.0.1:" + std::to_string(port_);
+  ProcessResult r = RunProcess({"curl", "-s", "--max-time", "15", "-x", proxy, "http://www.protected.test/len/5000"});
+  EXPECT_EQ(r.out, Body(5000)) << r.err << Output();
+  r = RunProcess({"curl", "-s", "--max-time", "15", "-x", proxy, "--data-binary", "field=value",
+                  "http://www.protected.test/echo"});
+  EXPECT_NE(r.out.find("\r\n\r\nfield=value"), std::string::npos) << r.out;
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+  gate.Stop(SIGTERM, 5000);
+  // The web server saw the plain requests the gateway forwarded; the gateway saw them protected.
+  EXPECT_EQ(web.Requests().size(), 2u);
+  EXPECT_NE(ReadFileText(dir_.File("gate.txt")).find("status=200"), std::string::npos)
+      << ReadFileText(dir_.File("gate.txt"));
+}
+
 TEST(ReleaseMarkerTest, TheProgramCarriesTheMarkerOnce) {
   const std::string image = ReadFileText(kProgram);
   const std::string signature = "QSVG-RelMark\x8C\x3E\x51\xA7";
