@@ -276,6 +276,8 @@ void TestHttpServer::Serve(int fd) {
       }
     } else if (target == "/connclose") {
       answer = version + " 200 OK\r\nConnection: CLOSE\r\nContent-Length: 2\r\n\r\nok";
+    } else if (target == "/setcookie") {
+      answer = version + " 200 OK\r\nSet-Cookie: vgtest=42; Path=/\r\nContent-Length: 2\r\n\r\nok";
     } else if (target == "/echo") {
       answer = version + " 200 OK\r\nContent-Length: " + std::to_string(request.size()) + "\r\n\r\n" + request;
     } else if (target == "/hang") {
