@@ -74,7 +74,9 @@ class ProtectedPath : public ::testing::Test {
   }
 
   void StopAll() {
-    if (tunnel_) EXPECT_EQ(tunnel_->Stop(SIGTERM, 10000), 0);
+    if (tunnel_) {
+      EXPECT_EQ(tunnel_->Stop(SIGTERM, 10000), 0);
+    }
     if (gate_) gate_->Stop(SIGTERM, 10000);
     tunnel_.reset();
     gate_.reset();
@@ -91,7 +93,8 @@ class ProtectedPath : public ::testing::Test {
   std::string GateLogFile() const { return dir_.File("gate" + std::to_string(gateRuns_) + ".txt"); }
   std::string GateLog() const { return ReadFileText(GateLogFile()); }
   std::string Diagnostics() const {
-    return "\n--- gate:\n" + GateLog() + "\n--- tunnel:\n" + ReadFileText(dir_.File("tunnel.txt"));
+    return "\n--- gate:\n" + GateLog() + "\n--- tunnel:\n" + ReadFileText(dir_.File("tunnel.txt")) +
+           "\n--- tunnel logs:\n" + relaytest::RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out;
   }
 
   relaytest::TempDir dir_;

@@ -216,7 +216,13 @@ void TestHttpServer::Serve(int fd) {
     const size_t headerEnd = HeaderEnd(buffer);
     const std::string header = buffer.substr(0, headerEnd);
     const std::string lengthText = HeaderValue(header, "Content-Length");
-    const size_t length = lengthText.empty() ? 0 : std::stoul(lengthText);
+    size_t length = lengthText.empty() ? 0 : std::stoul(lengthText);
+    if (HeaderValue(header, "Transfer-Encoding") == "chunked") {
+      // Up to the last chunk and the empty trailer.
+      const auto end = [&](const std::string& b) { return b.find("\r\n0\r\n\r\n", headerEnd - 2); };
+      if (!ReadUntil(fd, buffer, [&](const std::string& b) { return end(b) != std::string::npos; }, 30000)) break;
+      length = end(buffer) + 7 - headerEnd;
+    }
     if (!ReadUntil(fd, buffer, [&](const std::string& b) { return b.size() >= headerEnd + length; }, 30000)) break;
     const std::string request = buffer.substr(0, headerEnd + length);
     buffer.erase(0, headerEnd + length);
