@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Soak run of the protected path: CLIENTS curl clients x REQUESTS protected requests each, of
-# mixed sizes (text and random bytes, 0 B to 1 MiB), keep-alive, through one vgproxy and one
+# mixed sizes (text and random bytes, 0 B to 64 KiB, every 25th 200 KB or 1 MiB), keep-alive, through one vgproxy and one
 # vggate (emulation engine) to nginx on loopback. Every answer must be byte-identical to the
 # file nginx served. vgproxy's threads (/proc/PID/task), open descriptors (/proc/PID/fd) and
 # resident memory (VmRSS) are taken after a warm-up round and again after the run.
-#   bench/soak.sh [BUILD_DIR] [CLIENTS] [REQUESTS]
+#   bench/soak.sh [BUILD_DIR] [CLIENTS] [REQUESTS]     (SOAK_COMPRESS: compress mode, default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -55,7 +55,7 @@ cat >"$WORK/gate.ini" <<EOF
 [Gateway]
 Listen=127.0.0.1:$GATE_PORT
 Engine=Emulation/1.0
-Compress=2
+Compress=${SOAK_COMPRESS:-1}
 [Engine]
 UID=gate-1
 Partner=client-1
@@ -73,7 +73,7 @@ cat >>"$WORK/veilgate.cfg" <<EOF
 web server host=soak.veilgate.test
 veilgate location=127.0.0.1:$GATE_PORT
 crypto engine=Emulation/1.0
-compress mode=2
+compress mode=${SOAK_COMPRESS:-1}
 [Client\\Web servers\\s1\\Crypto engine]
 UID=client-1
 Partner=gate-1
@@ -89,7 +89,8 @@ state() {
 for c in $(seq "$CLIENTS"); do
   : >"$WORK/client$c.cfg"
   for i in $(seq "$REQUESTS"); do
-    s=${SIZES[$(((i * 7 + c) % ${#SIZES[@]}))]}
+    # Mostly small and middle sizes; every 25th answer is one of the two large ones.
+    if [ $((i % 25)) = 0 ]; then s=${SIZES[$((8 + (i / 25 + c) % 2))]}; else s=${SIZES[$(((i * 7 + c) % 8))]}; fi
     k=$([ $(((i + c) % 2)) = 0 ] && echo r || echo t)
     printf 'url = "http://soak.veilgate.test/%s%s"\noutput = "%s/out/%s-%s-%s%s"\n' "$k" "$s" "$WORK" "$c" "$i" "$k" "$s" >>"$WORK/client$c.cfg"
   done
@@ -118,8 +119,8 @@ AFTER=$(state)
 # Byte identity: the digest of every answer against the digest of the file it names.
 (cd "$WORK/www" && md5sum -- *) | awk '{print $2, $1}' | sort >"$WORK/expected"
 GOT=$(ls "$WORK/out" | wc -l)
-BAD=$( (cd "$WORK/out" && md5sum -- *) | awk -v exp="$WORK/expected" '
-  BEGIN { while ((getline l < exp) > 0) { split(l, f, " "); want[f[1]] = f[2] } }
+BAD=$( (cd "$WORK/out" && md5sum -- *) | awk -v expfile="$WORK/expected" '
+  BEGIN { while ((getline l < expfile) > 0) { split(l, f, " "); want[f[1]] = f[2] } }
   { name = $2; sub(/^[0-9]+-[0-9]+/, "", name); if (want[name] != $1) bad++ }
   END { print bad + 0 }')
 TOTAL=$((CLIENTS * REQUESTS))

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+# The programs and modules the demo runs (scripts/test.sh builds the tests).
+cmake --build build -j "$(nproc)" --target vgproxy vggate vgtool cipherhub engmod01 engmod10 default_settings
 BIN=$ROOT/build/bin
 PATH=$PATH:/usr/sbin
 PROXY_PORT=${DEMO_PROXY_PORT:-1030}
