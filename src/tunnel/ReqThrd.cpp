@@ -638,6 +638,29 @@ bool TRequestThread::ShuttleOnce(platform::ClientSocket& from, platform::ClientS
   }
   const int32_t count =
       static_cast<int32_t>(std::min<size_t>(pending, static_cast<size_t>(std::max(settings_.maxDataLength, 1))));
+  // Bulk data goes from socket to socket inside the system; small pieces are not worth it.
+  if (count >= kDirectMoveBytes && tunnelPipe_ && tunnelPipe_->Available()) {
+    const platform::SocketPipe::Result r =
+        tunnelPipe_->Move(from, to, static_cast<size_t>(count), kWaitMs, &WakeUp());
+    if (r.ended) {
+      ended = true;
+      return true;
+    }
+    if (r.readFailed) {
+      TunnelError(VGT("Ошибка при получении HTTP-данных ") + EWideSocketError::ForOperation("Read", r.error).Message());
+      return false;
+    }
+    if (r.writeFailed) {
+      const std::string text =
+          VGT("Ошибка при передаче HTTP-данных ") + EWideSocketError::ForOperation("Write", r.error).Message();
+      if (toUpstream)
+        TunnelError(text);
+      else
+        LogOnlyError(text);
+      return false;
+    }
+    return true;
+  }
   if (tunnelBuffer_.size() < static_cast<size_t>(count)) tunnelBuffer_.resize(static_cast<size_t>(count));
   const int32_t got = ReadSocket(from, tunnelBuffer_.data(), kReadMs, count);
   if (got <= 0) {
@@ -652,6 +675,7 @@ void TRequestThread::Shuttle() {
   platform::ClientSocket& upstream = Upstream();
   bool browserSending = true;
   const auto keepWaiting = [this] { return !Terminated(); };
+  if (!tunnelPipe_) tunnelPipe_ = std::make_unique<platform::SocketPipe>();
   while (!Terminated() && browser.Connected() && upstream.Connected()) {
     // Both directions are watched at once, so that data flowing either way moves without delay.
     const platform::Readiness r = browserSending
