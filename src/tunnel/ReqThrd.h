@@ -158,6 +158,9 @@ class TRequestThread : public TServerClientThread {
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
   bool PassThrough();
+  enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
+  // Moves the next pending part of a plain answer's body of known length straight to the browser.
+  MoveOutcome MoveBody(int32_t pending);
   void Shuttle();
   bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool toUpstream, bool& ended);
   bool LocalForBypass(const std::string& host);
