@@ -43,7 +43,11 @@ bool TAboutForm::LoadSettings() {
   try {
     TConfigLock lock(config);
     if (config.Load()) return true;
-    ShowError(failure);
+    // Which records were dropped, and why, tells the user what to mend.
+    std::string details;
+    for (const TConfigNote& note : config.Notes())
+      details += (details.empty() ? "" : "; ") + note.Section + ": " + note.Text;
+    ShowError(details.empty() ? failure : failure + " (" + details + ")");
   } catch (const std::exception& e) {
     // The text of what is missing helps the user to mend the file.
     ShowError(failure + " (" + MessageOf(e) + ")");

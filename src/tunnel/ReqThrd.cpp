@@ -534,8 +534,47 @@ TAnswerResult TRequestThread::StreamAnswer() {
       return TAnswerResult::Failed;
     }
     const int32_t n = WaitData(Upstream(), kWaitMs);
-    if (n <= 0 || !ReadMore(Upstream(), answer, n, false)) return TAnswerResult::Failed;
+    if (n <= 0) return TAnswerResult::Failed;
+    if (headerSent && n >= kDirectMoveBytes) {
+      const MoveOutcome moved = MoveBody(n);
+      if (moved == MoveOutcome::Done) return TAnswerResult::Complete;
+      if (moved == MoveOutcome::Failed) return TAnswerResult::Failed;
+      if (moved == MoveOutcome::Moved) continue;
+    }
+    if (!ReadMore(Upstream(), answer, n, false)) return TAnswerResult::Failed;
   }
+}
+
+TRequestThread::MoveOutcome TRequestThread::MoveBody(int32_t pending) {
+  // Only a body of known length whose every byte so far has been handed over qualifies: the
+  // rest then needs no look at its bytes, only counting.
+  TRequestData& answer = *answer_;
+  if (answer.Length() != answer.HeaderLength() || !answer.HasHeader("Content-Length") ||
+      answer.HasHeader("Transfer-Encoding"))
+    return MoveOutcome::NotApplicable;
+  const int32_t remaining = answer.GetHeaderInt("Content-Length");
+  if (remaining <= 0) return MoveOutcome::NotApplicable;
+  if (!tunnelPipe_) tunnelPipe_ = std::make_unique<platform::SocketPipe>();
+  if (!tunnelPipe_->Available() || !IsActive()) return MoveOutcome::NotApplicable;
+  const int32_t count = std::min({pending, remaining, std::max<int32_t>(settings_.maxDataLength, 1)});
+  const platform::SocketPipe::Result r =
+      tunnelPipe_->Move(Upstream(), Browser(), static_cast<size_t>(count), kWaitMs, &WakeUp());
+  if (r.bytes > 0) answerStarted_ = true;
+  if (r.ended) {
+    Upstream().Close();
+    return MoveOutcome::Failed;
+  }
+  if (r.readFailed) {
+    TunnelError(VGT("Ошибка при получении HTTP-данных ") + EWideSocketError::ForOperation("Read", r.error).Message());
+    return MoveOutcome::Failed;
+  }
+  if (r.writeFailed) {
+    LogOnlyError(VGT("Ошибка при передаче HTTP-данных ") + EWideSocketError::ForOperation("Write", r.error).Message());
+    return MoveOutcome::Failed;
+  }
+  const int32_t left = remaining - static_cast<int32_t>(r.bytes);
+  answer.SetHeaderInt("Content-Length", left);
+  return left == 0 ? MoveOutcome::Done : MoveOutcome::Moved;
 }
 
 bool TRequestThread::PassThrough() {
@@ -638,6 +677,29 @@ bool TRequestThread::ShuttleOnce(platform::ClientSocket& from, platform::ClientS
   }
   const int32_t count =
       static_cast<int32_t>(std::min<size_t>(pending, static_cast<size_t>(std::max(settings_.maxDataLength, 1))));
+  // Bulk data goes from socket to socket inside the system; small pieces are not worth it.
+  if (count >= kDirectMoveBytes && tunnelPipe_ && tunnelPipe_->Available()) {
+    const platform::SocketPipe::Result r =
+        tunnelPipe_->Move(from, to, static_cast<size_t>(count), kWaitMs, &WakeUp());
+    if (r.ended) {
+      ended = true;
+      return true;
+    }
+    if (r.readFailed) {
+      TunnelError(VGT("Ошибка при получении HTTP-данных ") + EWideSocketError::ForOperation("Read", r.error).Message());
+      return false;
+    }
+    if (r.writeFailed) {
+      const std::string text =
+          VGT("Ошибка при передаче HTTP-данных ") + EWideSocketError::ForOperation("Write", r.error).Message();
+      if (toUpstream)
+        TunnelError(text);
+      else
+        LogOnlyError(text);
+      return false;
+    }
+    return true;
+  }
   if (tunnelBuffer_.size() < static_cast<size_t>(count)) tunnelBuffer_.resize(static_cast<size_t>(count));
   const int32_t got = ReadSocket(from, tunnelBuffer_.data(), kReadMs, count);
   if (got <= 0) {
@@ -652,6 +714,7 @@ void TRequestThread::Shuttle() {
   platform::ClientSocket& upstream = Upstream();
   bool browserSending = true;
   const auto keepWaiting = [this] { return !Terminated(); };
+  if (!tunnelPipe_) tunnelPipe_ = std::make_unique<platform::SocketPipe>();
   while (!Terminated() && browser.Connected() && upstream.Connected()) {
     // Both directions are watched at once, so that data flowing either way moves without delay.
     const platform::Readiness r = browserSending

@@ -12,6 +12,7 @@
 #include "config/fLogMngr.h"
 #include "protection/ProtSrvr.h"
 #include "platform/Net.h"
+#include "platform/SocketPipe.h"
 #include "tunnel/RelayCfg.h"
 #include "tunnel/ServerSock.h"
 #include "tunnel/SecureHttp.h"
@@ -46,6 +47,8 @@ class TRequestThread : public TServerClientThread {
   static constexpr int kReadMs = 1000;
   static constexpr int kWaitMs = 60000;
   static constexpr int kTunnelWaitMs = 500;
+  // A tunnel moves pieces at least this large without copying them through the relay.
+  static constexpr int32_t kDirectMoveBytes = 64 * 1024;
 
   explicit TRequestThread(platform::ClientSocket browser);
   ~TRequestThread() override;
@@ -155,6 +158,9 @@ class TRequestThread : public TServerClientThread {
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
   bool PassThrough();
+  enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
+  // Moves the next pending part of a plain answer's body of known length straight to the browser.
+  MoveOutcome MoveBody(int32_t pending);
   void Shuttle();
   bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool toUpstream, bool& ended);
   bool LocalForBypass(const std::string& host);
@@ -182,6 +188,7 @@ class TRequestThread : public TServerClientThread {
   // Bytes of the current answer reached the browser: a later error can no longer be a page.
   bool answerStarted_ = false;
   std::vector<char> tunnelBuffer_;
+  std::unique_ptr<platform::SocketPipe> tunnelPipe_;
   // Body bytes on their way through; kept so that its storage is reused.
   std::string streamPart_;
   TSocketErrorProc previousErrorProc_ = nullptr;

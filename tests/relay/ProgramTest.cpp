@@ -27,8 +27,10 @@ class ProgramTest : public ::testing::Test {
     ASSERT_FALSE(cfg.empty()) << "the build writes a default veilgate.cfg";
     cfg = std::regex_replace(cfg, std::regex("Self TCP port=\\d+"), "Self TCP port=" + std::to_string(port_));
     WriteFileText(Config(), cfg);
+    // Under the address sanitizer a module loaded by bare name is not looked for along the
+    // program's run path; the library path stands in for it.
     env_ = {"VG_REGISTRY_DIR=" + dir_.File("registry"), "XDG_RUNTIME_DIR=" + dir_.Path(), "DISPLAY=",
-            "WAYLAND_DISPLAY="};
+            "WAYLAND_DISPLAY=", "LD_LIBRARY_PATH=" + std::string(VG_TEST_BIN_DIR)};
   }
 
   std::string Config() const { return dir_.File("veilgate.cfg"); }

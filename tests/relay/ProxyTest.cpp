@@ -50,6 +50,19 @@ TEST_F(TunnelTest, ATunnelCarriesDataSentEarlyAndAnswersAfterTheClientFinished) 
   EXPECT_EQ(BodyOf(all.substr(head.size())), Body(20000));
 }
 
+TEST_F(TunnelTest, BulkDataCrossesATunnelBothWaysIntact) {
+  RawClient c(tunnel.Port());
+  c.Send(Connect(server.Port()));
+  EXPECT_EQ(StatusOf(c.ReadAnswer(5000, true)), 200);
+  const std::string body = Body(1500000);
+  std::thread sender([&] { c.Send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 1500000\r\n\r\n" + body); });
+  const std::string echoed = c.ReadAnswer(20000);
+  sender.join();
+  EXPECT_TRUE(BodyOf(echoed).size() > body.size() && BodyOf(echoed).find(body) != std::string::npos);
+  c.Send("GET /len/3000000 HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_TRUE(BodyOf(c.ReadAnswer(20000)) == Body(3000000));
+}
+
 TEST_F(TunnelTest, RealTlsClientThroughTheTunnel) {
   TempDir dir;
   const ProcessResult made =
