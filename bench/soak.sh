@@ -121,7 +121,7 @@ AFTER=$(state)
 GOT=$(ls "$WORK/out" | wc -l)
 BAD=$( (cd "$WORK/out" && md5sum -- *) | awk -v expfile="$WORK/expected" '
   BEGIN { while ((getline l < expfile) > 0) { split(l, f, " "); want[f[1]] = f[2] } }
-  { name = $2; sub(/^[0-9]+-[0-9]+/, "", name); if (want[name] != $1) bad++ }
+  { name = $2; sub(/^[0-9]+-[0-9]+-/, "", name); if (want[name] != $1) bad++ }
   END { print bad + 0 }')
 TOTAL=$((CLIENTS * REQUESTS))
 printf 'soak: %d clients x %d protected requests: %d answers, %d differing, %.1f s (%.0f requests/s)\n' \
