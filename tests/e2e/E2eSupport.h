@@ -55,7 +55,9 @@ class ProtectedPath : public ::testing::Test {
   }
 
   // record: extra items of the protected server's record; location: port of "veilgate location".
-  void StartTunnel(const std::string& record = "", bool errorTrace = false, int location = 0) {
+  // options: items replacing those of the default settings file, "Name=value" lines.
+  void StartTunnel(const std::string& record = "", bool errorTrace = false, int location = 0,
+                   const std::string& options = "") {
     if (proxyPort_ == 0) proxyPort_ = relaytest::FreePort();
     std::string cfg = ReadFileText(kBinDir + "/veilgate.cfg");
     ASSERT_FALSE(cfg.empty());
@@ -63,6 +65,10 @@ class ProtectedPath : public ::testing::Test {
     cfg = std::regex_replace(cfg, std::regex("Error trace mode=\\d"),
                              std::string("Error trace mode=") + (errorTrace ? "1" : "0"));
     cfg = std::regex_replace(cfg, std::regex("Log-file name=[^\n]*"), "Log-file name=" + dir_.File("logs"));
+    std::smatch item;
+    for (std::string rest = options; std::regex_search(rest, item, std::regex("([^=\n]+)=([^\n]*)\n"));
+         rest = item.suffix())
+      cfg = std::regex_replace(cfg, std::regex(item[1].str() + "=[^\n]*"), item[0].str().substr(0, item[0].length() - 1));
     cfg += "\n[Client\\Web servers\\s1]\nweb server host=" + kHost + "\nveilgate location=127.0.0.1:" +
            std::to_string(location ? location : gatePort_) + "\ncrypto engine=" + tunnelEngine_ + "\n" + record +
            "[Client\\Web servers\\s1\\Crypto engine]\n" + tunnelEngineParams_;

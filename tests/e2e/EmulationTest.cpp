@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "E2eSupport.h"
+#include "platform/SysUtils.h"
 
 using namespace relaytest;
 using namespace e2etest;
@@ -204,6 +205,31 @@ TEST_F(EmulationTest, TwentyConnectionsAgreeKeysAtOnce) {
   for (auto& t : clients) t.join();
   for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == Body(4000 + i)) << i << Diagnostics();
   EXPECT_EQ(web_.Requests().size(), 20u);
+}
+
+TEST_F(EmulationTest, TheTrafficLogHoldsProtectedExchangesOnly) {
+  StartGate();
+  StartTunnel("", false, 0, "Log flags=261\n");  // service messages and protected requests
+  ProcessResult r = Curl({"http://" + kHost + "/len/1234"});
+  EXPECT_EQ(r.out, Body(1234)) << Diagnostics();
+  r = Curl({"http://127.0.0.1:" + std::to_string(web_.Port()) + "/len/4321"});
+  EXPECT_EQ(r.out, Body(4321));
+  StopAll();
+  const std::string logs = relaytest::RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out;
+  EXPECT_NE(logs.find("GET /len/1234 HTTP/1.1"), std::string::npos) << logs;
+  EXPECT_EQ(logs.find("/len/4321"), std::string::npos) << logs;
+  // Answers are not asked for.
+  EXPECT_EQ(logs.find("Vg-Ocl: 1234"), std::string::npos) << logs;
+}
+
+TEST_F(EmulationTest, AProtectedAnswerAboveTheLimitIsRefused) {
+  StartGate("Compress=0\n");
+  StartTunnel("compress mode=0\n", false, 0, "Max HTTP data length=100000\n");
+  const ProcessResult r = Curl({"-D", "-", "http://" + kHost + "/len/300000"});
+  EXPECT_EQ(StatusOf(r.out), 510) << r.out.substr(0, 600) << Diagnostics();
+  EXPECT_NE(r.out.find(VGT("Передаваемый документ превышает максимально допустимый размер")), std::string::npos)
+      << r.out.substr(0, 600);
+  EXPECT_EQ(r.out.find(Body(1000)), std::string::npos);
 }
 
 }  // namespace
