@@ -47,9 +47,9 @@ http {
 }
 EOF
 nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" & PIDS+=($!)
-wait_port "$WEB_PORT"
+wait_port "$WEB_PORT" || { echo "nginx did not start:"; cat "$WORK/nginx/error.log"; exit 1; }
 
-bash scripts/make-demo-pki.sh "$WORK/pki" >/dev/null
+bash scripts/make-demo-pki.sh "$WORK/pki" >/dev/null || { echo "demo keys could not be made"; exit 1; }
 RECORDS=""
 N=0
 start_gate() { # host engine compress engine-params

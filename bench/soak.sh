@@ -49,7 +49,7 @@ http {
 }
 EOF
 nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" & PIDS+=($!)
-wait_port "$WEB_PORT"
+wait_port "$WEB_PORT" || { echo "nginx did not start:"; cat "$WORK/nginx/error.log"; exit 1; }
 
 cat >"$WORK/gate.ini" <<EOF
 [Gateway]
@@ -63,7 +63,7 @@ Partner=client-1
 soak.veilgate.test=127.0.0.1:$WEB_PORT
 EOF
 LD_LIBRARY_PATH=$BIN "$BIN/vggate" --config "$WORK/gate.ini" 2>"$WORK/gate.log" & PIDS+=($!)
-wait_port "$GATE_PORT"
+wait_port "$GATE_PORT" || { echo "vggate did not start:"; cat "$WORK/gate.log"; exit 1; }
 
 sed -e "s/^Self TCP port=.*/Self TCP port=$PROXY_PORT/" -e "s|^Log-file name=.*|Log-file name=$WORK/logs|" \
     -e "s/^Log flags=.*/Log flags=4/" "$BIN/veilgate.cfg" >"$WORK/veilgate.cfg"
@@ -80,7 +80,7 @@ Partner=gate-1
 EOF
 XDG_RUNTIME_DIR=$WORK/run VG_REGISTRY_DIR=$WORK/run/registry DISPLAY= WAYLAND_DISPLAY= LD_LIBRARY_PATH=$BIN \
   "$BIN/vgproxy" --headless --config "$WORK/veilgate.cfg" >"$WORK/proxy.log" 2>&1 & PROXY=$!; PIDS+=($PROXY)
-wait_port "$PROXY_PORT"
+wait_port "$PROXY_PORT" || { echo "vgproxy did not start:"; cat "$WORK/proxy.log"; exit 1; }
 
 state() {
   echo "threads=$(ls /proc/$PROXY/task | wc -l) fds=$(ls /proc/$PROXY/fd | wc -l) rss_kb=$(awk '/VmRSS/ {print $2}' /proc/$PROXY/status)"
