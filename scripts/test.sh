@@ -14,7 +14,9 @@ echo "== build (normal) =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"
 echo "== tests (normal) =="
-(cd build && ctest --output-on-failure -j "$JOBS" --timeout 300)
+(cd build && ctest --output-on-failure -j "$JOBS" --timeout 300) | tee build/ctest.log
+count_tests() { grep -o 'tests failed out of [0-9]*' "$1" | grep -o '[0-9]*$' | tail -1; }
+TOTAL=$(count_tests build/ctest.log)
 
 if [ "${VG_SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== build (address,undefined) =="
@@ -23,7 +25,8 @@ if [ "${VG_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake --build build-asan -j "$JOBS"
   echo "== tests (address,undefined) =="
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --output-on-failure -j "$JOBS" --timeout 600)
+    ctest --output-on-failure -j "$JOBS" --timeout 600) | tee build-asan/ctest.log
+  TOTAL=$((TOTAL + $(count_tests build-asan/ctest.log)))
 fi
 
 if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
@@ -31,6 +34,7 @@ if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVG_SANITIZE=address,undefined -DVG_BUILD_FUZZ=ON -DVG_BUILD_TESTS=OFF -DVG_BUILD_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j "$JOBS"
-  bash scripts/fuzz.sh build-fuzz "${VG_FUZZ_SECONDS:-5}"
+  bash scripts/fuzz.sh build-fuzz "${VG_FUZZ_SECONDS:-5}" | tee build-fuzz/fuzz-smoke.log
+  TOTAL=$((TOTAL + $(grep -c ': ok (' build-fuzz/fuzz-smoke.log)))
 fi
-echo "all tests passed"
+echo "all: $TOTAL passed, 0 failed"
