@@ -52,6 +52,18 @@ TEST_F(OpenSslTest, GetAndPostTravelProtected) {
   EXPECT_EQ(Count(GateLog(), "status=200"), 3u) << GateLog();  // the key request too
 }
 
+TEST_F(OpenSslTest, ClearingTheEngineBufferLetsTheRequestGoOn) {
+  StartGate();
+  StartTunnel();
+  ProcessResult r = Curl({"http://" + kHost + "/len/3000"});
+  EXPECT_EQ(r.out, Body(3000)) << Diagnostics();
+  // The engine forgets its certificates and keys and reads them again for this request.
+  r = Curl({"-H", "vg-act: cc", "http://" + kHost + "/len/3001"});
+  EXPECT_EQ(r.out, Body(3001)) << Diagnostics();
+  r = Curl({"http://" + kHost + "/len/3002"});
+  EXPECT_EQ(r.out, Body(3002)) << Diagnostics();
+}
+
 TEST_F(OpenSslTest, CorruptedAnswersAreDetected) {
   StartGate("", "CorruptAnswers=1\n");
   StartTunnel();
