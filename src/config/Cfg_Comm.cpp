@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <typeinfo>
 
-#include "platform/RttiName.h"
+#include "platform/TypeName.h"
 
 namespace vg {
 namespace {

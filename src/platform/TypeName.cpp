@@ -3,17 +3,14 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
-#include <typeinfo>
 
 namespace vg::platform {
 
-std::string ClassNameOf(const std::exception& e) {
-  const char* raw = typeid(e).name();
+std::string ClassNameOf(const std::type_info& type) {
   int status = 0;
-  char* demangled = abi::__cxa_demangle(raw, nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : raw;
+  char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : type.name();
   std::free(demangled);
-  // Drop the namespaces of the class itself (not those inside template arguments).
   const size_t angle = name.find('<');
   const size_t colons = name.rfind("::", angle == std::string::npos ? std::string::npos : angle);
   if (colons != std::string::npos) name.erase(0, colons + 2);

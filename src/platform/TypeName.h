@@ -1,11 +1,14 @@
 #pragma once
-// Names of exception classes as the system's messages show them ("EConfigException").
+// Names of the program's classes as its messages show them ("EConfigException", "TQSClientConfig").
 #include <exception>
 #include <string>
+#include <typeinfo>
 
 namespace vg::platform {
 
-// The dynamic class name of e without namespaces.
-std::string ClassNameOf(const std::exception& e);
+// The class name of a type without namespaces (those inside template arguments stay).
+std::string ClassNameOf(const std::type_info& type);
+// The dynamic class name of an exception.
+inline std::string ClassNameOf(const std::exception& e) { return ClassNameOf(typeid(e)); }
 
 }  // namespace vg::platform

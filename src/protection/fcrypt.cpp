@@ -1,6 +1,7 @@
 #include "protection/fcrypt.h"
 
-#include <cxxabi.h>
+#include "platform/TypeName.h"
+
 
 #include <algorithm>
 #include <cstdlib>
@@ -34,15 +35,7 @@ void TCryptoParams::Assign(const TTaggedStrings& source) {
   if (const auto* params = dynamic_cast<const TCryptoParams*>(&source)) engineType_ = params->engineType_;
 }
 
-std::string ExceptionClassName(const std::exception& error) {
-  const char* mangled = typeid(error).name();
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : mangled;
-  std::free(demangled);
-  const auto colon = name.rfind("::");
-  return colon == std::string::npos ? name : name.substr(colon + 2);
-}
+std::string ExceptionClassName(const std::exception& error) { return platform::ClassNameOf(error); }
 
 // ---- TCryptoEngine ----------------------------------------------------------------------------
 
