@@ -22,10 +22,8 @@ if [ "${VG_SKIP_SANITIZE:-0}" != 1 ]; then
     -DVG_BUILD_BENCH=OFF >/dev/null
   cmake --build build-asan -j "$JOBS"
   echo "== tests (address,undefined) =="
-  # Under ASan a bare-name dlopen is made from the sanitizer's runtime, which ignores our
-  # programs' run path; the library path stands in for it.
-  (cd build-asan && LD_LIBRARY_PATH="$ROOT/build-asan/bin" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS" --timeout 600)
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -j "$JOBS" --timeout 600)
 fi
 
 if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then

@@ -238,7 +238,10 @@ TEST(Net, SlicedWaitAsksBetweenSlicesAndStopsEarly) {
   start = std::chrono::steady_clock::now();
   r = WaitReadableSliced(p.client, nullptr, 130, 50, [&] { return ++asked, true; });
   EXPECT_FALSE(r.Any());
-  EXPECT_EQ(asked, 2);  // after the slices ending at 50 and 100 ms, not after the last
+  // Asked after the slices ending at 50 and 100 ms, never after the last; a loaded machine
+  // may stretch a slice past 100 ms and skip one question.
+  EXPECT_GE(asked, 1);
+  EXPECT_LE(asked, 2);
   EXPECT_GE(Elapsed(start), Ms(120));
 
   std::thread writer([&] {

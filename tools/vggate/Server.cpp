@@ -1,0 +1,128 @@
+#include "Server.h"
+
+#include <cstdio>
+
+#include "HttpIo.h"
+
+namespace vggate {
+namespace {
+
+using vg::platform::ClientSocket;
+
+constexpr int kIdleWaitMs = 120000;    // a kept connection waits this long for its next request
+constexpr int kPartWaitMs = 30000;     // and this long for every further part of a request
+constexpr int kBackendWaitMs = 30000;  // connecting to and waiting for a web server
+constexpr int kWriteMs = 60000;
+
+}  // namespace
+
+TForwarder SocketForwarder(int32_t limit, const vg::platform::WakeSignal* wake) {
+  return [limit, wake](const TBackend& backend, const vg::THTTPData& request, vg::THTTPData& answer,
+                       std::string& error) {
+    ClientSocket socket;
+    const int code = ConnectTo(socket, backend.address, backend.port, kBackendWaitMs, wake);
+    if (code != 0) {
+      error = vg::platform::NetErrorText(code) + " (" + std::to_string(code) + ")";
+      return false;
+    }
+    if (!WriteAll(socket, request.View(), kWriteMs, wake)) {
+      error = "the request could not be sent";
+      return false;
+    }
+    const bool head = request.RequestKind() == vg::THTTPData::rkHead;
+    const TReadResult r = ReadAnswer(socket, answer, head, limit, kBackendWaitMs, wake);
+    if (r != TReadResult::Complete) {
+      error = std::string("the answer could not be read: ") + ReadResultText(r);
+      return false;
+    }
+    return true;
+  };
+}
+
+TServer::TServer(TGateway& gateway, vg::platform::ListenSocket& listener, vg::platform::WakeSignal& wake)
+    : gateway_(gateway), listener_(listener), wake_(wake) {}
+
+TServer::~TServer() { Stop(); }
+
+void TServer::Start() { acceptThread_ = std::thread([this] { AcceptLoop(); }); }
+
+void TServer::Stop() {
+  stopping_ = true;
+  wake_.Signal();
+  if (acceptThread_.joinable()) acceptThread_.join();
+  Reap(true);
+}
+
+void TServer::Reap(bool all) {
+  std::list<std::unique_ptr<TConnection>> finished;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if (all || (*it)->done) {
+        finished.push_back(std::move(*it));
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& c : finished)
+    if (c->thread.joinable()) c->thread.join();
+}
+
+void TServer::AcceptLoop() {
+  while (!stopping_) {
+    ClientSocket accepted;
+    const vg::platform::IoStatus status = listener_.Accept(accepted, 500, &wake_);
+    Reap(false);
+    if (status != vg::platform::IoStatus::Done || stopping_) continue;
+    auto connection = std::make_unique<TConnection>();
+    TConnection& c = *connection;
+    {
+      std::lock_guard<std::mutex> lock(connectionsMutex_);
+      connections_.push_back(std::move(connection));
+    }
+    c.thread = std::thread([this, &c, socket = std::move(accepted)]() mutable { Serve(std::move(socket), c); });
+  }
+}
+
+void TServer::Log(const std::string& client, const TExchangeResult& result) {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  std::fprintf(stderr, "vggate: client=%s host=%s status=%d key=%s\n", client.c_str(),
+               result.host.empty() ? "-" : result.host.c_str(), result.status, result.keyId.c_str());
+  std::fflush(stderr);
+}
+
+void TServer::Serve(ClientSocket socket, TConnection& connection) {
+  const std::string client =
+      vg::platform::DottedText(socket.PeerAddress()) + ":" + std::to_string(socket.PeerPort());
+  try {
+    TGateSession session(gateway_);
+    vg::THTTPData request;
+    std::string carry;
+    const int32_t limit = gateway_.Config().maxDataLength + 262144;
+    while (!stopping_) {
+      const TReadResult r = ReadRequest(socket, request, carry, limit, kIdleWaitMs, kPartWaitMs, &wake_);
+      if (r == TReadResult::TooLarge) {
+        TExchangeResult refused;
+        refused.status = 413;
+        refused.answer = HtmlAnswer(413, "QS-Veilgate gateway: 413 Payload Too Large",
+                                    "The request exceeds the gateway's maximum data length.", true);
+        WriteAll(socket, refused.answer, kWriteMs, &wake_);
+        Log(client, refused);
+      }
+      if (r != TReadResult::Complete) break;
+      const TExchangeResult result = session.Handle(request.View());
+      const bool written = WriteAll(socket, result.answer, kWriteMs, &wake_);
+      Log(client, result);
+      if (!written || result.close) break;
+    }
+  } catch (const std::exception& error) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    std::fprintf(stderr, "vggate: client=%s connection failed: %s\n", client.c_str(), error.what());
+  }
+  socket.Close();
+  connection.done = true;
+}
+
+}  // namespace vggate
