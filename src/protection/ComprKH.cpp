@@ -76,7 +76,8 @@ class HashesAhead {
   }
 
  private:
-  void Fill(size_t x) {
+  // Rare; kept out of the compressor's loop so that it does not crowd its registers.
+  __attribute__((noinline)) void Fill(size_t x) {
     start_ = x;
     end_ = std::min(n_, x + kKhHashWindow);
     const uint8_t* p = in_ + x;

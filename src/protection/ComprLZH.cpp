@@ -241,6 +241,8 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+inline uint64_t LoadBE64(const uint8_t* p) { return __builtin_bswap64(Load64(p)); }
+
 inline uint32_t LoadBE32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
@@ -251,6 +253,7 @@ void Encoder::InsertNode(int r) {
   const uint8_t* key = &text[r];
   // Comparing big-endian numbers compares the strings they were read from.
   const uint32_t keyWord = LoadBE32(key + 1);
+  const uint64_t keyNext = LoadBE64(key + 5);
   node[r].word = keyWord;
   node[r].son[0] = node[r].son[1] = NIL;
   int p = N + 1 + key[0];
@@ -281,13 +284,19 @@ void Encoder::InsertNode(int r) {
     p = next;
     here = right ? rightRecord : left;
     const auto otherWord = static_cast<uint32_t>(here);
+    const uint8_t* other = &text[p];
+    // Bytes 5..12 are read either way: choosing between the two comparisons costs less than
+    // the branch would, which goes wrong whenever the first four bytes agree.
+    const uint64_t otherNext = LoadBE64(other + 5);
+    const bool differ = keyWord != otherWord;
     int i;
-    if (keyWord != otherWord) {
-      i = 1 + (__builtin_clz(keyWord ^ otherWord) >> 3);
-      right = keyWord > otherWord;
+    if (differ | (keyNext != otherNext)) {
+      const int inWord = 1 + (__builtin_clz((keyWord ^ otherWord) | 1) >> 3);
+      const int inNext = 5 + static_cast<int>(__builtin_clzll((keyNext ^ otherNext) | 1) >> 3);
+      i = differ ? inWord : inNext;
+      right = differ ? keyWord > otherWord : keyNext > otherNext;
     } else {
-      const uint8_t* other = &text[p];
-      i = 5;
+      i = 13;
       for (;;) {
         const uint64_t x = Load64(key + i) ^ Load64(other + i);
         if (x) {
