@@ -26,12 +26,17 @@ TCryptoCollections::~TCryptoCollections() {
     handle = nullptr;
   }
   complete_.fill(false);
+  for (auto& p : published_) p.store(false, std::memory_order_relaxed);
 }
 
 bool TCryptoCollections::Lookup(const char* typeName, TEngineFunctionTable& copy) {
   const TEngineTypeRow* row = FindEngineType(typeName);
   if (!row) return false;
   const size_t slot = static_cast<size_t>(row->Slot - 1);
+  if (published_[slot].load(std::memory_order_acquire)) {
+    copy = functionTables_[slot];
+    return true;
+  }
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     platform::LibraryHandle& handle = moduleHandles_[slot];
@@ -42,6 +47,7 @@ bool TCryptoCollections::Lookup(const char* typeName, TEngineFunctionTable& copy
       for (size_t i = 0; i < stored.Entries.size(); ++i)
         stored.Entries[i] = platform::LibrarySymbol(handle, kEntries[i].Name);
       complete_[slot] = stored.Complete();
+      if (complete_[slot]) published_[slot].store(true, std::memory_order_release);
     }
     copy = stored;
     // The copy is the stored table, so its completeness is the slot's.

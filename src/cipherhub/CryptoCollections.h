@@ -2,6 +2,7 @@
 // TCryptoCollections: loads each engine module at most once, on first need, resolves its
 // entries into a function table and hands every caller a private copy of that table.
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,9 @@ class TCryptoCollections {
   std::array<platform::LibraryHandle, kSlotCount> moduleHandles_{};
   std::array<TEngineFunctionTable, kSlotCount> functionTables_{};
   std::array<bool, kSlotCount> complete_{};  // whether the stored table of a slot is complete
+  // Set once a slot's table is complete: from then on it never changes until unload, so callers
+  // copy it without the lock and concurrent calls do not queue behind each other.
+  std::array<std::atomic<bool>, kSlotCount> published_{};
 };
 
 }  // namespace vg::cipherhub
