@@ -1,5 +1,6 @@
 // KH: LZ77 on independent 32 KiB blocks with a one-entry hash table, plus run items.
 #include <algorithm>
+#include <type_traits>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -64,53 +65,47 @@ static_assert(kKhBlockSize + kMaxCopy + kCopySlack <= kKhBufferSize + 16);
 
 }  // namespace
 
-// The hash of the three bytes at each position, computed a window ahead of the compressor so
-// that its latency stays out of the loop.
-class HashesAhead {
- public:
-  explicit HashesAhead(const uint8_t* in, size_t n, uint16_t* window) : in_(in), n_(n), window_(window) {}
-
-  uint32_t At(size_t x) {
-    if (x >= end_) Fill(x);
-    return window_[x - start_];
-  }
-
- private:
-  // Rare; kept out of the compressor's loop so that it does not crowd its registers.
-  __attribute__((noinline)) void Fill(size_t x) {
-    start_ = x;
-    end_ = std::min(n_, x + kKhHashWindow);
-    const uint8_t* p = in_ + x;
-    const size_t count = end_ - x;
-    size_t i = 0;
+// Hashes of the three bytes at positions x.. of in (n bytes), as many as the window holds or
+// the block has left; returns where they end. They are computed ahead of the compressor so
+// that their latency stays out of its loop; rare, so kept out of line.
+__attribute__((noinline)) size_t HashesAhead(const uint8_t* in, size_t n, size_t x, uint16_t* window) {
+  const size_t end = std::min(n, x + kKhHashWindow);
+  const uint8_t* p = in + x;
+  const size_t count = end - x;
+  size_t i = 0;
 #if defined(__SSE2__)
-    // Only the low 16 bits of the product reach the 12 bits kept, so 16-bit lanes suffice.
-    const __m128i mul = _mm_set1_epi16(static_cast<short>(40543));
-    const __m128i zero = _mm_setzero_si128();
-    for (; i < count; i += 8) {
-      const __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)), zero);
-      const __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 1)), zero);
-      const __m128i b2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 2)), zero);
-      const __m128i t = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(window_ + i), _mm_srli_epi16(_mm_mullo_epi16(t, mul), 4));
-    }
-#endif
-    for (; i < count; ++i)
-      window_[i] = static_cast<uint16_t>(
-          ((40543u * ((static_cast<uint32_t>(p[i]) << 8) ^ (static_cast<uint32_t>(p[i + 1]) << 4) ^ p[i + 2])) >> 4) &
-          0xFFF);
+  // Only the low 16 bits of the product reach the 12 bits kept, so 16-bit lanes suffice.
+  const __m128i mul = _mm_set1_epi16(static_cast<short>(40543));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i < count; i += 8) {
+    const __m128i b0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i)), zero);
+    const __m128i b1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 1)), zero);
+    const __m128i b2 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 2)), zero);
+    const __m128i t = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(window + i), _mm_srli_epi16(_mm_mullo_epi16(t, mul), 4));
   }
+#endif
+  for (; i < count; ++i)
+    window[i] = static_cast<uint16_t>(
+        ((40543u * ((static_cast<uint32_t>(p[i]) << 8) ^ (static_cast<uint32_t>(p[i + 1]) << 4) ^ p[i + 2])) >> 4) &
+        0xFFF);
+  return end;
+}
 
-  const uint8_t* in_;
-  size_t n_;
-  uint16_t* window_;
-  size_t start_ = 0;
-  size_t end_ = 0;
-};
+// An empty table entry: as a position it lies "after" every position of a block, so the
+// distance to it is never in reach.
+constexpr uint16_t kEmpty = 0xF000;
+static_assert(kEmpty > kKhBlockSize);
+
+// A group takes at most 16 items of at most 18 bytes unless it holds a run.
+constexpr size_t kGroupReach = 16 * kMaxCopy;
+static_assert(kGroupReach < kKhHashWindow);
 
 size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash) {
-  std::fill_n(hash, kKhHashSize, uint16_t{0});
-  HashesAhead hashes(in, n, hash + kKhHashSize);
+  std::fill_n(hash, kKhHashSize, kEmpty);
+  uint16_t* const window = hash + kKhHashSize;
+  size_t windowStart = 0;
+  size_t windowEnd = 0;
   out[0] = 0x40;
   const uint8_t* ip = in;
   const uint8_t* const end = in + n;
@@ -120,9 +115,10 @@ size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash
   uint8_t* op = out + 3;
   uint32_t control;
   int items;
-  for (;;) {
-    control = 0;
-    for (items = 0; items < 16 && ip < end && op <= limit; ++items) {
+  // One group's items; unless checked, the whole group fits below the output limit.
+  auto group = [&](auto checked) {
+    for (items = 0; items < 16; ++items) {
+      if (ip >= end || (checked && op > limit)) return;
       const uint64_t head = Load64(ip);  // the bytes past the block read as slack
       const uint8_t b = static_cast<uint8_t>(head);
       const size_t left = static_cast<size_t>(end - ip);
@@ -138,14 +134,18 @@ size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash
         op += 4;
         ip += run;
         control = control * 2 + 1;
+        const size_t x = static_cast<size_t>(ip - in);
+        if (x + kGroupReach > windowEnd && x < n) {
+          windowStart = x;
+          windowEnd = HashesAhead(in, n, x, window);
+        }
         continue;
       }
       const uint32_t w = static_cast<uint32_t>(head);
-      // The table holds positions plus 4096, so that an empty entry (0) is never near enough.
       const size_t x = static_cast<size_t>(ip - in);
-      const uint32_t h = hashes.At(x);
-      const size_t distance = x + 4096 - hash[h];
-      hash[h] = static_cast<uint16_t>(x + 4096);
+      const uint32_t h = window[x - windowStart];
+      const size_t distance = x - hash[h];  // huge for an empty entry
+      hash[h] = static_cast<uint16_t>(x);
       // One branch for the whole test: a candidate out of reach is compared with itself.
       const bool near = distance <= kMaxDistance;
       const size_t back = near ? distance : 0;
@@ -175,6 +175,18 @@ size_t KhCompressBlock(const uint8_t* in, size_t n, uint8_t* out, uint16_t* hash
       *op++ = *ip++;
       control = control * 2;
     }
+  };
+  for (;;) {
+    control = 0;
+    const size_t x = static_cast<size_t>(ip - in);
+    if (x + kGroupReach > windowEnd && x < n) {
+      windowStart = x;
+      windowEnd = HashesAhead(in, n, x, window);
+    }
+    if (op + 16 * 4 <= limit)
+      group(std::false_type{});
+    else
+      group(std::true_type{});
     // A new group only when another item follows.
     if (items < 16 || ip >= end || op > limit) break;
     slot[0] = static_cast<uint8_t>(control >> 8);
