@@ -186,6 +186,36 @@ void TSecureHTTPData::ReportException(const std::string& format, const std::exce
   ReportError(Format(format, {ExceptionClassName(error), ExceptionText(error)}));
 }
 
+// Signs the data and encrypts data plus signature in the body buffer, reserved once with room
+// for both; an engine reporting more than its own maxima is an error.
+bool TSecureHTTPData::SealBody(std::string_view data, const std::string& recipient, int32_t& signatureLength) {
+  const int32_t maxSignature = engine_.MaxSignatureLength();
+  if (maxSignature < 1) {
+    ReportError(VGT("Неправильное значение максимальной длины подписи"));
+    return false;
+  }
+  const int32_t overhead = engine_.MaxEncodeAddition();
+  if (!ReserveBody(static_cast<int64_t>(data.size()) + maxSignature + overhead)) return false;
+  std::memcpy(body_, data.data(), data.size());
+  bodyLength_ = static_cast<int32_t>(data.size());
+
+  signatureLength = maxSignature;
+  if (!engine_.Sign(body_, bodyLength_, body_ + bodyLength_, signatureLength)) return false;
+  if (signatureLength < 0 || signatureLength > maxSignature) {
+    ReportError(VGT("Ошибка подписи"));
+    return false;
+  }
+  bodyLength_ += signatureLength;
+  int32_t encoded = bodyLength_;
+  if (!engine_.Encode(body_, encoded, recipient)) return false;
+  if (encoded < 0 || encoded > bodyLength_ + overhead) {
+    ReportError(VGT("Ошибка шифрования"));
+    return false;
+  }
+  bodyLength_ = encoded;
+  return true;
+}
+
 bool TSecureHTTPData::ReserveBody(int64_t size) {
   // Room for at least one byte, so that the engine never sees a null buffer.
   size = std::max<int64_t>(size, 1);
@@ -257,30 +287,8 @@ bool TSecureHTTPData::Protect(const std::string& recipient) {
       }
       body = compressed;
     }
-    const int32_t maxSignature = engine_.MaxSignatureLength();
-    if (maxSignature < 1) {
-      ReportError(VGT("Неправильное значение максимальной длины подписи"));
-      return false;
-    }
-    const int32_t overhead = engine_.MaxEncodeAddition();
-    if (!ReserveBody(static_cast<int64_t>(body.size()) + maxSignature + overhead)) return false;
-    std::memcpy(body_, body.data(), body.size());
-    bodyLength_ = static_cast<int32_t>(body.size());
-
-    int32_t signatureLength = maxSignature;
-    if (!engine_.Sign(body_, bodyLength_, body_ + bodyLength_, signatureLength)) return false;
-    if (signatureLength < 0 || signatureLength > maxSignature) {
-      ReportError(VGT("Ошибка подписи"));
-      return false;
-    }
-    bodyLength_ += signatureLength;
-    int32_t encoded = bodyLength_;
-    if (!engine_.Encode(body_, encoded, recipient)) return false;
-    if (encoded < 0 || encoded > bodyLength_ + overhead) {
-      ReportError(VGT("Ошибка шифрования"));
-      return false;
-    }
-    bodyLength_ = encoded;
+    int32_t signatureLength = 0;
+    if (!SealBody(body, recipient, signatureLength)) return false;
 
     // Every step succeeded: the message takes its protected form.
     if (!SetLength(header)) return false;
@@ -349,29 +357,8 @@ bool TSecureHTTPData::ProtectToken(std::string& text, const std::string& recipie
     else
       data = text;
     if (data.empty()) return false;
-    const int32_t maxSignature = engine_.MaxSignatureLength();
-    if (maxSignature < 1) {
-      ReportError(VGT("Неправильное значение максимальной длины подписи"));
-      return false;
-    }
-    const int32_t overhead = engine_.MaxEncodeAddition();
-    if (!ReserveBody(static_cast<int64_t>(data.size()) + maxSignature + overhead)) return false;
-    std::memcpy(body_, data.data(), data.size());
-    bodyLength_ = static_cast<int32_t>(data.size());
-    int32_t signatureLength = maxSignature;
-    if (!engine_.Sign(body_, bodyLength_, body_ + bodyLength_, signatureLength)) return false;
-    if (signatureLength < 0 || signatureLength > maxSignature) {
-      ReportError(VGT("Ошибка подписи"));
-      return false;
-    }
-    bodyLength_ += signatureLength;
-    int32_t encoded = bodyLength_;
-    if (!engine_.Encode(body_, encoded, recipient)) return false;
-    if (encoded < 0 || encoded > bodyLength_ + overhead) {
-      ReportError(VGT("Ошибка шифрования"));
-      return false;
-    }
-    bodyLength_ = encoded;
+    int32_t signatureLength = 0;
+    if (!SealBody(data, recipient, signatureLength)) return false;
     text.assign(body_, static_cast<size_t>(bodyLength_));
     SetHeaderInt("Vg-Psl", signatureLength);
     SetHeader("Vg-Pa", agent_);

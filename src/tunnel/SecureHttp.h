@@ -99,6 +99,7 @@ class TSecureHTTPData : public THTTPData {
 
  private:
   bool ReserveBody(int64_t size);
+  bool SealBody(std::string_view data, const std::string& recipient, int32_t& signatureLength);
   void ReportException(const std::string& format, const std::exception& error);
   bool Decompress(const char* data, int32_t length, std::string& out);
   // Runs decryption and the signature check on bytes in the body buffer; length is updated to
