@@ -3,7 +3,7 @@
 set -euo pipefail
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-base-dev-tools
-  libzip-dev libssl-dev openssl zlib1g-dev xvfb xauth fonts-dejavu-core curl tinyproxy nginx-light wrk)
+  libzip-dev libssl-dev openssl zlib1g-dev python3 xvfb xauth fonts-dejavu-core curl tinyproxy nginx-light wrk)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
