@@ -156,6 +156,8 @@ uint32_t CopyList(const std::string& list, char* buffer, uint32_t size) {
 }
 
 void AddUnique(std::string& list, std::unordered_set<std::string>& seen, std::string_view name) {
+  // A name holding a NUL would read as two names in the list, neither of which can be read back.
+  if (name.find('\0') != std::string_view::npos) return;
   if (seen.insert(LowerCp1251(name)).second) {
     list.append(name);
     list.push_back('\0');

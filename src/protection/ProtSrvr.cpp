@@ -89,11 +89,12 @@ void TProtectedServer::SetAddressesText(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     const std::string_view part(text.data() + pos, end - pos);
     pos = end + 1;
-    if (part.empty()) continue;
-    if (AddressCount() >= kMaxAddresses)
-      throw EServerAddressError(VGT("Указано слишком много адресов - допускается только два"));
+    // A part of blanks (or a bare port) names no address; keeping it would save as nothing.
     auto entry = std::make_unique<THttpEntry>();
     entry->Parse(part);
+    if (entry->Host().empty()) continue;
+    if (AddressCount() >= kMaxAddresses)
+      throw EServerAddressError(VGT("Указано слишком много адресов - допускается только два"));
     addresses_.push_back(std::move(entry));
   }
 }

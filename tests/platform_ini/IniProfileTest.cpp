@@ -96,6 +96,14 @@ TEST_F(IniProfile, MissingFileReadsAsEmpty) {
   EXPECT_EQ(profile::LastError(), ENOENT);
 }
 
+TEST_F(IniProfile, NamesHoldingANulAreLeftOutOfTheLists) {
+  // Listed, "O\0web server host" would read as a name "web server host" that has no value.
+  WriteFile(file, std::string("[s]\nO\0web server host=x\nkept=1\n[a\0b]\nk=2\n", 41));
+  EXPECT_EQ(Keys(file, "s"), (Names{"kept"}));
+  EXPECT_EQ(Sections(file), (Names{"s"}));
+  EXPECT_EQ(Get(file, "s", "web server host"), "<none>");
+}
+
 TEST_F(IniProfile, SmallBuffersAreCutTheWayCallersExpect) {
   WriteFile(file, "[abc]\nkey=0123456789\n[de]\n");
   char buf[32];

@@ -42,6 +42,9 @@ TEST(ProtectedServer, AddressListKeepsAtMostTwoEntries) {
   EXPECT_EQ(s.Address(0).Host(), "www.bank.example");
   EXPECT_EQ(s.Address(1).Port(), 8080);
   EXPECT_EQ(s.AddressesText(), "www.bank.example;Bank.Example:8080");
+  // Parts that name no host take no place, or they would be saved as nothing.
+  s.SetAddressesText(std::string("\x1a;  ;:8080;b"));
+  EXPECT_EQ(s.AddressesText(), "b");
 
   try {
     s.SetAddressesText("a;b:81;c");
