@@ -89,9 +89,11 @@ void Mask(unsigned char* data, size_t length, std::string_view recipient, const 
   seedValue.Write(seedBytes, 8);
   uint64_t seed = 0;
   for (int i = 0; i < 8; ++i) seed |= static_cast<uint64_t>(seedBytes[i]) << (8 * i);
-  for (size_t i = 0; i < length; ++i) {
-    const uint64_t block = Fmix(seed + (i / 8 + 1) * 0x9e3779b97f4a7c15ULL);
-    data[i] ^= static_cast<unsigned char>(block >> (8 * (i % 8)));
+  // One mixed word masks eight bytes.
+  for (size_t at = 0; at < length; at += 8) {
+    const uint64_t block = Fmix(seed + (at / 8 + 1) * 0x9e3779b97f4a7c15ULL);
+    const size_t n = std::min<size_t>(8, length - at);
+    for (size_t i = 0; i < n; ++i) data[at + i] ^= static_cast<unsigned char>(block >> (8 * i));
   }
 }
 

@@ -17,34 +17,28 @@ namespace {
 constexpr int kPipeSize = 1 << 20;
 
 // Writing into a connection the peer has closed raises SIGPIPE, which splice cannot suppress
-// as send does: the signal is held back on this thread for the call and taken away if it came.
-class NoPipeSignal {
- public:
-  NoPipeSignal() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~NoPipeSignal() {
-    if (!wasPending_) {
-      sigset_t set;
-      sigemptyset(&set);
-      sigaddset(&set, SIGPIPE);
-      const timespec none{0, 0};
-      while (sigtimedwait(&set, nullptr, &none) > 0) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
+// as send does. The signal stays held back on a thread from its first move on: masking it
+// around every move would cost four more calls per move of bulk data.
+void HoldPipeSignal() {
+  thread_local bool held = false;
+  if (held) return;
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  held = true;
+}
 
- private:
-  sigset_t old_;
-  bool wasPending_ = false;
-};
+// A failed write leaves the held signal pending; it is taken away so that it can never be
+// delivered later.
+void DropPipeSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  const timespec none{0, 0};
+  while (sigtimedwait(&set, nullptr, &none) > 0) {
+  }
+}
 }  // namespace
 
 SocketPipe::SocketPipe() {
@@ -84,7 +78,7 @@ SocketPipe::Result SocketPipe::Move(ClientSocket& from, ClientSocket& to, size_t
     return r;
   }
   size_t left = static_cast<size_t>(in);
-  const NoPipeSignal noSignal;
+  HoldPipeSignal();
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(writeTimeoutMs);
   while (left > 0) {
     const ssize_t out = ::splice(readFd_, nullptr, to.Handle(), nullptr, left, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
@@ -95,8 +89,10 @@ SocketPipe::Result SocketPipe::Move(ClientSocket& from, ClientSocket& to, size_t
     }
     if (out < 0 && errno == EINTR) continue;
     if (out < 0 && errno != EAGAIN) {
+      const int code = errno;
       r.writeFailed = true;
-      r.error = NetErrorFromErrno(errno);
+      r.error = NetErrorFromErrno(code);
+      if (code == EPIPE) DropPipeSignal();
       break;
     }
     const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();

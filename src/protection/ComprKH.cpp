@@ -310,7 +310,8 @@ uint64_t KhCompress(TStream& in, uint32_t size, TStream& out) {
     got = ReadFully(in, inBuf.get(), want, MsgReadKH());
     if (got < want) Fail(MsgReadKH());  // the stream ended before its reported size
     remaining -= got;
-    std::memset(inBuf.get() + got, 0, kKhBufferSize - got);
+    // Reads run at most a word past the block's end; only those slack bytes need defined values.
+    std::memset(inBuf.get() + got, 0, kKhBufferSize - kKhBlockSize);
     // The length goes in front of the block data so that both leave in one write.
     const size_t length = KhCompressBlock(inBuf.get(), got, outBuf.get() + 2, hash.get());
     PutLE16(outBuf.get(), static_cast<uint32_t>(length));

@@ -152,9 +152,8 @@ bool TRequestThread::IsActive() const {
 
 int32_t TRequestThread::ProbeSocket(platform::ClientSocket& socket, int ms) {
   if (!socket.Connected()) return 0;
-  // Bytes already waiting make the socket readable without asking the system to wait.
-  if (const size_t waiting = socket.Pending(); waiting > 0 && !Terminated())
-    return static_cast<int32_t>(std::min<size_t>(waiting, INT32_MAX));
+  // The wait returns at once when bytes are already there, so it comes first: asking for the
+  // count before it would cost a call each time the thread has to wait, which is the usual case.
   const platform::Readiness r = platform::WaitReadable(socket, ms, &WakeUp());
   if (!r.first) return 0;
   const size_t pending = socket.Pending();

@@ -27,10 +27,12 @@ namespace fs = std::filesystem;
 
 const std::string kHost = "www.example.org";
 
-// A web server that answers by path and remembers the last request it got.
+// A web server that answers by path and remembers the last request it got. It closes every
+// connection after one answer unless asked to keep it, as web servers that do not keep
+// connections alive do.
 class TBackend {
  public:
-  TBackend() {
+  explicit TBackend(bool keepAlive = false) : keepAlive_(keepAlive) {
     EXPECT_EQ(listener_.Listen(0, true), 0);
     thread_ = std::thread([this] { Run(); });
   }
@@ -39,6 +41,7 @@ class TBackend {
     thread_.join();
   }
   int Port() const { return listener_.Port(); }
+  int Connections() const { return connections_; }
   std::string LastRequest() {
     std::lock_guard<std::mutex> lock(mutex_);
     return last_;
@@ -66,17 +69,22 @@ class TBackend {
       const auto status = listener_.Accept(socket, 5000, &wake_);
       if (status == vg::platform::IoStatus::Woken) return;
       if (status != vg::platform::IoStatus::Done) continue;
+      ++connections_;
       vg::THTTPData request;
       std::string carry;
-      if (vggate::ReadRequest(socket, request, carry, 4 << 20, 5000, 5000, &wake_) != TReadResult::Complete) continue;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        last_ = request.AsString();
+      while (vggate::ReadRequest(socket, request, carry, 4 << 20, 5000, 5000, &wake_) == TReadResult::Complete) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          last_ = request.AsString();
+        }
+        const std::string answer = Answer(request);
+        if (!vggate::WriteAll(socket, answer, 5000, &wake_) || !keepAlive_ || answer.starts_with("HTTP/1.0")) break;
       }
-      vggate::WriteAll(socket, Answer(request), 5000, &wake_);
     }
   }
 
+  const bool keepAlive_;
+  std::atomic<int> connections_{0};
   vg::platform::ListenSocket listener_;
   vg::platform::WakeSignal wake_;
   std::thread thread_;
@@ -328,6 +336,47 @@ TEST_F(GatewayProcess, ProtectedExchangesOnOneConnection) {
   EXPECT_NE(gate.Log().find("host=" + kHost + " status=200 key=" + vggate::KeyId(tunnel.key).substr(0, 8)),
             std::string::npos)
       << gate.Log();
+}
+
+TEST_F(GatewayProcess, ConnectionsToTheWebServerAreKeptAndRenewedWhenClosed) {
+  const std::string hello = "GET /hello HTTP/1.1\r\nHost: " + kHost + "\r\n\r\n";
+  {
+    TBackend backend(true);
+    TGateProcess gate(Settings(backend.Port()));
+    ASSERT_NE(gate.Port(), 0) << gate.Log();
+    TTunnel tunnel(gate.Port());
+    ASSERT_TRUE(tunnel.AgreeKey());
+    for (int i = 0; i < 3; ++i) {
+      auto reply = tunnel.Exchange(hello);
+      ASSERT_TRUE(reply.unprotected) << reply.answer->FirstError();
+      EXPECT_EQ(Body(*reply.answer), "hello world");
+    }
+    EXPECT_EQ(backend.Connections(), 1);
+    EXPECT_NE(backend.LastRequest().find("Connection: keep-alive\r\n"), std::string::npos) << backend.LastRequest();
+    // An answer that ends with the connection leaves nothing to keep.
+    auto unframed = tunnel.Exchange("GET /close HTTP/1.1\r\nHost: " + kHost + "\r\n\r\n");
+    ASSERT_TRUE(unframed.unprotected) << unframed.answer->FirstError();
+    auto again = tunnel.Exchange(hello);
+    ASSERT_TRUE(again.unprotected) << again.answer->FirstError();
+    EXPECT_EQ(backend.Connections(), 2);
+    EXPECT_EQ(gate.Terminate(), 0);
+  }
+  // A web server that closes after every answer: each kept connection fails unseen and the
+  // request goes once more on a fresh one.
+  TBackend closing;
+  TGateProcess gate(Settings(closing.Port()));
+  ASSERT_NE(gate.Port(), 0) << gate.Log();
+  TTunnel tunnel(gate.Port());
+  ASSERT_TRUE(tunnel.AgreeKey());
+  const std::string body = "posted once";
+  for (int i = 0; i < 3; ++i) {
+    auto echo = tunnel.Exchange("POST /echo HTTP/1.1\r\nHost: " + kHost +
+                                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    ASSERT_TRUE(echo.unprotected) << echo.answer->FirstError() << gate.Log();
+    EXPECT_EQ(Body(*echo.answer), body);
+  }
+  EXPECT_EQ(closing.Connections(), 3);
+  EXPECT_EQ(gate.Terminate(), 0);
 }
 
 TEST_F(GatewayProcess, OlderProtocolFormat) {

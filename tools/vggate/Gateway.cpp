@@ -274,7 +274,7 @@ void TGateSession::ProtectedExchange(TExchangeResult& result) {
   if (backend == nullptr)
     return ProtectedPage(result, key, peer, 502, "No web server is configured for the host \"" + result.host + "\".");
 
-  // The plain request as the browser made it, on a connection of its own to the web server.
+  // The plain request as the browser made it; the connection to the web server is kept for later exchanges.
   if (request_.HasHeader("Vg-Oh")) {
     const std::string origin = request_.GetHeader("Vg-Oh");
     DeleteEvery(request_, "Vg-Oh");
@@ -282,7 +282,7 @@ void TGateSession::ProtectedExchange(TExchangeResult& result) {
   }
   request_.SetTargetForm(true);
   for (std::string_view name : {"Proxy-Connection", "Keep-Alive", "Connection"}) DeleteEvery(request_, name);
-  request_.SetHeader("Connection", "close");
+  request_.SetHeader("Connection", "keep-alive");
   const bool head = request_.RequestKind() == THTTPData::rkHead;
 
   std::string error;

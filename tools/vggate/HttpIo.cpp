@@ -34,6 +34,13 @@ TReadResult FromStatus(IoStatus status) {
 TReadResult ReadMore(ClientSocket& socket, vg::THTTPData& message, int32_t limit, int timeoutMs,
                      const WakeSignal* wake) {
   char buffer[kReadSize];
+  // The first part of a message usually has yet to arrive: waiting before reading saves the
+  // read that would only find nothing.
+  if (message.IsEmpty()) {
+    const vg::platform::Readiness ready = vg::platform::WaitReadable(socket, timeoutMs, wake);
+    if (ready.woken) return TReadResult::Stopped;
+    if (!ready.first) return ready.error ? TReadResult::Failed : TReadResult::TimedOut;
+  }
   const vg::platform::IoResult r = socket.Read(buffer, sizeof buffer, timeoutMs, wake);
   if (r.status != IoStatus::Done) return FromStatus(r.status);
   if (static_cast<int64_t>(message.Length()) + static_cast<int64_t>(r.bytes) > limit) return TReadResult::TooLarge;

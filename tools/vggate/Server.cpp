@@ -1,6 +1,9 @@
 #include "Server.h"
 
+#include <chrono>
 #include <cstdio>
+#include <map>
+#include <vector>
 
 #include "HttpIo.h"
 
@@ -16,26 +19,89 @@ constexpr int kWriteMs = 60000;
 
 }  // namespace
 
-TForwarder SocketForwarder(int32_t limit, const vg::platform::WakeSignal* wake) {
-  return [limit, wake](const TBackend& backend, const vg::THTTPData& request, vg::THTTPData& answer,
-                       std::string& error) {
+namespace {
+
+constexpr size_t kIdlePerBackend = 64;
+constexpr auto kIdleLimit = std::chrono::seconds(30);  // web servers commonly keep an idle connection longer
+
+// Idle connections to web servers, shared by every client connection; each serves one exchange at a time.
+class TBackendPool {
+ public:
+  ClientSocket Take(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& list = idle_[key];
+    const auto now = std::chrono::steady_clock::now();
+    while (!list.empty()) {
+      TIdle idle = std::move(list.back());
+      list.pop_back();
+      if (now - idle.since < kIdleLimit) return std::move(idle.socket);
+    }
+    return ClientSocket();
+  }
+
+  void Give(const std::string& key, ClientSocket socket) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& list = idle_[key];
+    if (list.size() >= kIdlePerBackend) return;
+    list.push_back(TIdle{std::move(socket), std::chrono::steady_clock::now()});
+  }
+
+ private:
+  struct TIdle {
     ClientSocket socket;
-    const int code = ConnectTo(socket, backend.address, backend.port, kBackendWaitMs, wake);
-    if (code != 0) {
-      error = vg::platform::NetErrorText(code) + " (" + std::to_string(code) + ")";
-      return false;
-    }
-    if (!WriteAll(socket, request.View(), kWriteMs, wake)) {
-      error = "the request could not be sent";
-      return false;
-    }
+    std::chrono::steady_clock::time_point since;
+  };
+  std::mutex mutex_;
+  std::map<std::string, std::vector<TIdle>> idle_;
+};
+
+// Whether the connection may carry the next request: the answer keeps it open and ended exactly
+// where its framing says, so no stray byte can be read as the start of the next answer.
+bool Reusable(const vg::THTTPData& answer, bool head) {
+  if (answer.IsConnectionClose()) return false;
+  if (answer.HttpVersion() < 65537 && !answer.IsKeepAlive()) return false;
+  const int status = answer.StatusCode();
+  const int32_t header = answer.HeaderLength();
+  if (head || (status >= 100 && status < 200) || status == 204 || status == 304)
+    return !answer.HasHeader("Transfer-Encoding") && answer.Length() == header;
+  if (answer.HasHeader("Transfer-Encoding") || !answer.HasHeader("Content-Length")) return false;
+  return static_cast<int64_t>(header) + answer.GetHeaderInt("Content-Length") == answer.Length();
+}
+
+}  // namespace
+
+TForwarder SocketForwarder(int32_t limit, const vg::platform::WakeSignal* wake) {
+  auto pool = std::make_shared<TBackendPool>();
+  return [limit, wake, pool](const TBackend& backend, const vg::THTTPData& request, vg::THTTPData& answer,
+                             std::string& error) {
+    const std::string key = backend.address + ":" + std::to_string(backend.port);
     const bool head = request.RequestKind() == vg::THTTPData::rkHead;
-    const TReadResult r = ReadAnswer(socket, answer, head, limit, kBackendWaitMs, wake);
-    if (r != TReadResult::Complete) {
-      error = std::string("the answer could not be read: ") + ReadResultText(r);
-      return false;
+    // A kept connection the web server has closed in the meantime fails before any answer
+    // arrives; that attempt is repeated once on a fresh connection.
+    for (;;) {
+      ClientSocket socket = pool->Take(key);
+      const bool kept = socket.Connected();
+      if (!kept) {
+        const int code = ConnectTo(socket, backend.address, backend.port, kBackendWaitMs, wake);
+        if (code != 0) {
+          error = vg::platform::NetErrorText(code) + " (" + std::to_string(code) + ")";
+          return false;
+        }
+      }
+      if (!WriteAll(socket, request.View(), kWriteMs, wake)) {
+        if (kept) continue;
+        error = "the request could not be sent";
+        return false;
+      }
+      const TReadResult r = ReadAnswer(socket, answer, head, limit, kBackendWaitMs, wake);
+      if (r == TReadResult::Closed && kept) continue;
+      if (r != TReadResult::Complete) {
+        error = std::string("the answer could not be read: ") + ReadResultText(r);
+        return false;
+      }
+      if (Reusable(answer, head)) pool->Give(key, std::move(socket));
+      return true;
     }
-    return true;
   };
 }
 

@@ -13,7 +13,8 @@
 
 namespace vggate {
 
-// Forwards to the backend on a fresh connection and reads its whole answer (bounded by limit).
+// Forwards to the backend, on a connection kept from an earlier exchange when there is one, and
+// reads its whole answer (bounded by limit).
 TForwarder SocketForwarder(int32_t limit, const vg::platform::WakeSignal* wake);
 
 class TServer {
