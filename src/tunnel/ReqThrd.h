@@ -12,7 +12,6 @@
 #include "config/fLogMngr.h"
 #include "protection/ProtSrvr.h"
 #include "platform/Net.h"
-#include "platform/SocketPipe.h"
 #include "tunnel/RelayCfg.h"
 #include "tunnel/ServerSock.h"
 #include "tunnel/SecureHttp.h"
@@ -47,8 +46,11 @@ class TRequestThread : public TServerClientThread {
   static constexpr int kReadMs = 1000;
   static constexpr int kWaitMs = 60000;
   static constexpr int kTunnelWaitMs = 500;
-  // A tunnel moves pieces at least this large without copying them through the relay.
+  // Answer body pieces at least this large go on to the browser without joining the answer.
   static constexpr int32_t kDirectMoveBytes = 64 * 1024;
+  // The most one copy step takes from a socket: large steps keep the calls few, and the buffer
+  // still stays within the processor's cache.
+  static constexpr int32_t kCopyStepBytes = 1024 * 1024;
 
   explicit TRequestThread(platform::ClientSocket browser);
   ~TRequestThread() override;
@@ -161,8 +163,12 @@ class TRequestThread : public TServerClientThread {
   enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
   // Moves the next pending part of a plain answer's body of known length straight to the browser.
   MoveOutcome MoveBody(int32_t pending);
+  // Reads at most count bytes (and one copy step) from a socket and writes them all to the
+  // other: the bytes moved, 0 with ended set when the source has closed, or -1 on a failure,
+  // which has been reported.
+  int32_t CopyStep(platform::ClientSocket& from, platform::ClientSocket& to, int32_t count, bool& ended);
   void Shuttle();
-  bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool toUpstream, bool& ended);
+  bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool& ended);
   bool LocalForBypass(const std::string& host);
   bool LoopGuard(const THttpEntry& entry);
   void ErrorPage(int code, const std::string& message, bool protect);
@@ -188,7 +194,6 @@ class TRequestThread : public TServerClientThread {
   // Bytes of the current answer reached the browser: a later error can no longer be a page.
   bool answerStarted_ = false;
   std::vector<char> tunnelBuffer_;
-  std::unique_ptr<platform::SocketPipe> tunnelPipe_;
   // Body bytes on their way through; kept so that its storage is reused.
   std::string streamPart_;
   TSocketErrorProc previousErrorProc_ = nullptr;

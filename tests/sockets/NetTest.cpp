@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstring>
@@ -7,7 +6,6 @@
 #include <vector>
 
 #include "platform/Net.h"
-#include "platform/SocketPipe.h"
 
 using namespace vg::platform;
 using Ms = std::chrono::milliseconds;
@@ -276,55 +274,4 @@ TEST(Net, MovedSocketKeepsTheConnection) {
   ASSERT_TRUE(moved.Connected());
   EXPECT_EQ(moved.Write("m", 1, 1000).bytes, 1u);
   EXPECT_EQ(ReadSome(p.server, 1), "m");
-}
-
-TEST(SocketPipe, MovesBytesReportsTheEndAndSurvivesAClosedTarget) {
-  SocketPipe pipe;
-  ASSERT_TRUE(pipe.Available());
-  Pair source;
-  Pair target;
-  std::string data(300000, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
-  std::thread writer([&] { EXPECT_EQ(source.client.Write(data.data(), data.size(), 5000).bytes, data.size()); });
-  std::string got;
-  std::thread reader([&] {
-    while (got.size() < data.size()) {
-      char buf[65536];
-      const IoResult r = target.server.Read(buf, sizeof buf, 5000);
-      if (r.status != IoStatus::Done) break;
-      got.append(buf, r.bytes);
-    }
-  });
-  size_t moved = 0;
-  while (moved < data.size()) {
-    ASSERT_TRUE(WaitReadable(source.server, 5000).first);
-    const SocketPipe::Result r = pipe.Move(source.server, target.client, source.server.Pending(), 5000, nullptr);
-    ASSERT_FALSE(r.readFailed || r.writeFailed || r.ended);
-    moved += r.bytes;
-  }
-  writer.join();
-  reader.join();
-  EXPECT_EQ(got, data);
-
-  source.client.ShutdownSend();
-  ASSERT_TRUE(WaitReadable(source.server, 2000).first);
-  EXPECT_TRUE(pipe.Move(source.server, target.client, 1, 2000, nullptr).ended);
-
-  // Writing into a connection whose reader has gone: a failed write, not a signal that ends
-  // the process, and nothing of it left behind for later.
-  Pair again;
-  Pair gone;
-  gone.server.Close();
-  std::this_thread::sleep_for(Ms(50));
-  bool failed = false;
-  for (int i = 0; i < 50 && !failed; ++i) {
-    ASSERT_EQ(again.client.Write(data.data(), 100000, 2000).bytes, 100000u);
-    ASSERT_TRUE(WaitReadable(again.server, 2000).first);
-    const SocketPipe::Result r = pipe.Move(again.server, gone.client, again.server.Pending(), 2000, nullptr);
-    failed = r.writeFailed;
-  }
-  EXPECT_TRUE(failed);
-  sigset_t pending;
-  sigpending(&pending);
-  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
