@@ -28,6 +28,13 @@ inline size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// Key agreements in a gateway log: a key answer names the issued record with use counter 0.
+inline size_t KeyAgreements(const std::string& gateLog) {
+  const std::regex line("status=200 key=[0-9a-f]{8}#0\n");
+  return static_cast<size_t>(std::distance(std::sregex_iterator(gateLog.begin(), gateLog.end(), line),
+                                           std::sregex_iterator()));
+}
+
 class ProtectedPath : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,6 +65,17 @@ class ProtectedPath : public ::testing::Test {
   // options: items replacing those of the default settings file, "Name=value" lines.
   void StartTunnel(const std::string& record = "", bool errorTrace = false, int location = 0,
                    const std::string& options = "") {
+    WriteTunnelConfig(record, errorTrace, location, options);
+    if (HasFatalFailure()) return;
+    tunnel_ = std::make_unique<Process>(
+        std::vector<std::string>{kBinDir + "/vgproxy", "--headless", "--config", Config()}, env_,
+        dir_.File("tunnel.txt"));
+    ASSERT_TRUE(relaytest::WaitForPort(proxyPort_, 10000)) << ReadFileText(dir_.File("tunnel.txt"));
+  }
+
+  // The settings file StartTunnel gives the program, written to Config().
+  void WriteTunnelConfig(const std::string& record = "", bool errorTrace = false, int location = 0,
+                         const std::string& options = "") {
     if (proxyPort_ == 0) proxyPort_ = relaytest::FreePort();
     std::string cfg = ReadFileText(kBinDir + "/veilgate.cfg");
     ASSERT_FALSE(cfg.empty());
@@ -73,10 +91,6 @@ class ProtectedPath : public ::testing::Test {
            std::to_string(location ? location : gatePort_) + "\ncrypto engine=" + tunnelEngine_ + "\n" + record +
            "[Client\\Web servers\\s1\\Crypto engine]\n" + tunnelEngineParams_;
     WriteFileText(Config(), cfg);
-    tunnel_ = std::make_unique<Process>(
-        std::vector<std::string>{kBinDir + "/vgproxy", "--headless", "--config", Config()}, env_,
-        dir_.File("tunnel.txt"));
-    ASSERT_TRUE(relaytest::WaitForPort(proxyPort_, 10000)) << ReadFileText(dir_.File("tunnel.txt"));
   }
 
   void StopAll() {
@@ -98,9 +112,12 @@ class ProtectedPath : public ::testing::Test {
   std::string Config() const { return dir_.File("veilgate.cfg"); }
   std::string GateLogFile() const { return dir_.File("gate" + std::to_string(gateRuns_) + ".txt"); }
   std::string GateLog() const { return ReadFileText(GateLogFile()); }
+  std::string TunnelLogs() const {
+    return relaytest::RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out;
+  }
   std::string Diagnostics() const {
     return "\n--- gate:\n" + GateLog() + "\n--- tunnel:\n" + ReadFileText(dir_.File("tunnel.txt")) +
-           "\n--- tunnel logs:\n" + relaytest::RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out;
+           "\n--- tunnel logs:\n" + TunnelLogs();
   }
 
   relaytest::TempDir dir_;

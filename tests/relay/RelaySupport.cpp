@@ -282,6 +282,10 @@ void TestHttpServer::Serve(int fd) {
       }
     } else if (target == "/connclose") {
       answer = version + " 200 OK\r\nConnection: CLOSE\r\nContent-Length: 2\r\n\r\nok";
+    } else if (target == "/proxyauth") {
+      const std::string page = "<p>proxy credentials needed</p>";
+      answer = version + " 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"vgtest\"\r\n"
+                         "Content-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
     } else if (target == "/setcookie") {
       answer = version + " 200 OK\r\nSet-Cookie: vgtest=42; Path=/\r\nContent-Length: 2\r\n\r\nok";
     } else if (target == "/echo") {

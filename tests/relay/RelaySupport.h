@@ -48,6 +48,7 @@ std::string Body(size_t n);
 //   /info           "100 Continue", a pause, then 200 "done"; /info-joined sends both at once
 //   /connclose      200 with "Connection: CLOSE"; the server keeps the connection open
 //   /v10/len/N      like /len/N with an HTTP/1.0 status line
+//   /proxyauth      407 with "Proxy-Authenticate: Basic realm="vgtest"" and a short HTML page
 //   /setcookie      200 "ok" with "Set-Cookie: vgtest=42; Path=/"
 //   /echo           200 whose body is the raw request as it arrived (header and body)
 //   /hang           reads the request and never answers

@@ -410,6 +410,33 @@ TEST_F(GatewayProcess, FaultSwitches) {
     EXPECT_TRUE(tunnel.Exchange(get).unprotected);
   }
   {
+    // Refusals are counted across connections and leave key requests alone.
+    TBackend untouched;
+    TGateProcess gate(Settings(untouched.Port(), "1.5", "Refuse591=2\n"));
+    TTunnel first(gate.Port());
+    ASSERT_TRUE(first.AgreeKey());
+    EXPECT_EQ(first.Exchange(get).status, 591);
+    TTunnel second(gate.Port());
+    ASSERT_TRUE(second.AgreeKey());
+    auto refused = second.Exchange(get);
+    EXPECT_EQ(refused.status, 591);
+    EXPECT_FALSE(refused.answer->HasHeader("Vg-Pe"));
+    EXPECT_NE(Body(*refused.answer).find("fault Refuse591"), std::string::npos);
+    EXPECT_EQ(untouched.LastRequest(), "");
+    // With the refusals used up, the key refused before still serves.
+    auto passed = first.Exchange(get);
+    ASSERT_TRUE(passed.unprotected) << passed.answer->FirstError();
+    EXPECT_EQ(Body(*passed.answer), "hello world");
+  }
+  {
+    TGateProcess gate(Settings(backend.Port(), "1.5", "Refuse591=all\n"));
+    TTunnel tunnel(gate.Port());
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(tunnel.AgreeKey());
+      EXPECT_EQ(tunnel.Exchange(get).status, 591);
+    }
+  }
+  {
     TGateProcess gate(Settings(backend.Port(), "1.5", "KeyStatus=511\n"));
     TTunnel tunnel(gate.Port());
     EXPECT_FALSE(tunnel.AgreeKey());

@@ -62,6 +62,8 @@ TEST(GateConfig, MistakesNameTheirLine) {
       {"[Faults]\nKeyStatus=42\n", "line 2: KeyStatus must be 0 or a status code"},
       {"[Faults]\nPlainAnswers=maybe\n", "line 2: PlainAnswers must be 0 or 1"},
       {"[Faults]\nRekey591=-1\n", "line 2: Rekey591 must be a number"},
+      {"[Faults]\nRefuse591=-1\n", "line 2: Refuse591 must be a number of at least 0 or \"all\""},
+      {"[Faults]\nRefuse591=every\n", "line 2: Refuse591 must be a number of at least 0 or \"all\""},
   };
   for (const auto& c : cases) {
     TGateConfig config;
@@ -74,6 +76,10 @@ TEST(GateConfig, MistakesNameTheirLine) {
   ASSERT_TRUE(Parse("[faults]\r\nrekey591 = 3\r\n[GATEWAY]\r\nlisten = localhost:0\r\n", config, error)) << error;
   EXPECT_EQ(config.faults.rekey591, 3);
   EXPECT_EQ(config.listenPort, 0);
+  ASSERT_TRUE(Parse("[Faults]\nRefuse591=2\n", config, error)) << error;
+  EXPECT_EQ(config.faults.refuse591, 2);
+  ASSERT_TRUE(Parse("[Faults]\nRefuse591=ALL\n", config, error)) << error;
+  EXPECT_EQ(config.faults.refuse591, vggate::TFaults::kEveryRequest);
 }
 
 TEST(GateKeys, IssuedRecordsAndTheirValues) {

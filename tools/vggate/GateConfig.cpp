@@ -130,6 +130,13 @@ bool ParseGateConfig(const std::string& text, TGateConfig& config, std::string& 
       if (key == "rekey591" || key == "closeafter" || key == "delayms") {
         if (!ParseInt(value, 0, 1000000, n)) return fail(name + " must be a number of at least 0");
         (key == "rekey591" ? f.rekey591 : key == "closeafter" ? f.closeAfter : f.delayMs) = static_cast<int>(n);
+      } else if (key == "refuse591") {
+        if (Lower(value) == "all")
+          f.refuse591 = TFaults::kEveryRequest;
+        else if (ParseInt(value, 0, 1000000, n))
+          f.refuse591 = static_cast<int>(n);
+        else
+          return fail(name + " must be a number of at least 0 or \"all\"");
       } else if (key == "keystatus") {
         if (!ParseInt(value, 0, 999, n) || (n != 0 && n < 100)) return fail("KeyStatus must be 0 or a status code");
         f.keyStatus = static_cast<int>(n);

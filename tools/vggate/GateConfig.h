@@ -3,7 +3,7 @@
 //   [Gateway]  Listen, Protocol, Engine, Compress, MaxDataLength, KeyIdleSeconds, RenewKeyValues
 //   [Engine]   engine parameters by name, applied in file order
 //   [Backends] host[:port]=address:port, one line per web server as the browser names it
-//   [Faults]   Rekey591, CloseAfter, KeyStatus, PlainAnswers, CorruptAnswers, DelayMs
+//   [Faults]   Rekey591, Refuse591, CloseAfter, KeyStatus, PlainAnswers, CorruptAnswers, DelayMs
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -20,7 +20,9 @@ struct TBackend {
 };
 
 struct TFaults {
+  static constexpr int kEveryRequest = -1;
   int rekey591 = 0;      // after this many requests under one key, the next gets 591
+  int refuse591 = 0;     // the next this many protected requests get 591; kEveryRequest: all of them
   int closeAfter = 0;    // close a kept connection after this many answers
   int keyStatus = 0;     // answer key requests with this status and a plain page
   bool plainAnswers = false;

@@ -151,8 +151,18 @@ TGateway::TGateway(TGateConfig config, vg::TCryptoParams params, TForwarder forw
       forwarder_(std::move(forwarder)),
       version_(vg::ParseVersion(config_.protocol)),
       agent_("QS-Veilgate/" + config_.protocol),
-      keys_(std::chrono::seconds(config_.keyIdleSeconds), clock) {
+      keys_(std::chrono::seconds(config_.keyIdleSeconds), clock),
+      refusalsLeft_(config_.faults.refuse591) {
   params_.Assign(params);
+}
+
+bool TGateway::TakeRefusal() {
+  int left = refusalsLeft_.load();
+  for (;;) {
+    if (left == TFaults::kEveryRequest) return true;
+    if (left <= 0) return false;
+    if (refusalsLeft_.compare_exchange_weak(left, left - 1)) return true;
+  }
 }
 
 // ---- TGateSession -------------------------------------------------------------------------------
@@ -257,6 +267,9 @@ void TGateSession::ProtectedExchange(TExchangeResult& result) {
     return;
   }
   result.keyId = KeyId(key);
+  // Refused before the key is looked at, so that the key itself stays good.
+  if (gateway_.TakeRefusal())
+    return PlainPage(result, 591, "Protected requests are refused with 591 on purpose (fault Refuse591).");
   switch (gateway_.Keys().Use(key, config.faults.rekey591)) {
     case TKeyStore::TCheck::Current: break;
     case TKeyStore::TCheck::Unknown:

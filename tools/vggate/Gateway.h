@@ -1,6 +1,7 @@
 #pragma once
 // The reference protecting gateway's protocol side: key requests, protected requests forwarded to
 // the configured web servers, protected answers, and the faults it can be asked to show.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -89,6 +90,8 @@ class TGateway {
   bool Forward(const TBackend& backend, const vg::THTTPData& request, vg::THTTPData& answer, std::string& error) {
     return forwarder_(backend, request, answer, error);
   }
+  // True when the Refuse591 fault claims this protected request; counted across connections.
+  bool TakeRefusal();
 
  private:
   TGateConfig config_;
@@ -97,6 +100,7 @@ class TGateway {
   uint32_t version_;
   std::string agent_;
   TKeyStore keys_;
+  std::atomic<int> refusalsLeft_;
 };
 
 // One client connection: its messages with their engines, and how many answers it has had.
