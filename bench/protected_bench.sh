@@ -32,7 +32,10 @@ wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/n
 WEB_PORT=$(free_port)
 mkdir -p "$WORK/www" "$WORK/nginx" "$WORK/run" "$WORK/logs"
 head -c 1024 /dev/urandom >"$WORK/www/1k"
-head -c 786432 /dev/urandom | base64 -w 76 | head -c 1048576 >"$WORK/www/1m"
+# Written whole before it is cut: cutting a pipe would end base64 with SIGPIPE, which pipefail
+# turns into a silent exit of the script.
+head -c 786432 /dev/urandom | base64 -w 76 >"$WORK/1m.b64"
+head -c 1048576 "$WORK/1m.b64" >"$WORK/www/1m"
 chmod 755 "$WORK" "$WORK/www"; chmod 644 "$WORK"/www/*
 cat >"$WORK/nginx/nginx.conf" <<EOF
 worker_processes 1;

@@ -234,15 +234,24 @@ int32_t THTTPData::BodyStart() const {
 }
 
 int32_t THTTPData::HeaderMatch(std::string_view name) const {
-  std::string pattern;
-  pattern.reserve(name.size() + 3);
-  pattern.append(kCrLf).append(name).push_back(':');
-  // The whole match has to lie inside the header block; without a terminator the whole
-  // buffer stands in for it.
+  // The first CR LF name ":" - the whole match has to lie inside the header block; without a
+  // terminator the whole buffer stands in for it. Headers are looked up many times per
+  // message, so the search skips line starts on their first letter before comparing.
   const int32_t t = Terminator();
   std::string_view area = View();
   if (t != npos) area = area.substr(0, static_cast<size_t>(t) + 4);
-  return ToPos(area.find(pattern));
+  const size_t need = name.size() + 3;
+  if (area.size() < need) return npos;
+  const char* const base = area.data();
+  const char* const last = base + (area.size() - need);  // the last place a match can begin
+  for (const char* p = base; p <= last; ++p) {
+    p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) return npos;
+    if (p[1] != '\n' || p[2 + name.size()] != ':') continue;
+    if (name.empty() || (p[2] == name[0] && std::memcmp(p + 2, name.data(), name.size()) == 0))
+      return static_cast<int32_t>(p - base);
+  }
+  return npos;
 }
 
 bool THTTPData::HasHeader(std::string_view name) const { return HeaderMatch(name) != npos; }

@@ -49,6 +49,36 @@ TEST(HttpHeaders, LookupIsCaseSensitiveAndLimitedToTheHeaderBlock) {
   EXPECT_EQ(m.GetHeader("Host"), "partial.org");
 }
 
+TEST(HttpHeaders, LookupAgreesWithAPlainSearchOnAwkwardText) {
+  // Messages made of the few characters that matter to the search: CR, LF, the colon, letters
+  // that begin or continue a name. The value of a header is the text after the match.
+  const char alphabet[] = {'\r', '\n', ':', 'a', 'A', 'b', ' '};
+  const std::vector<std::string> names = {"a", "ab", "A", "b", "aa", ""};
+  uint32_t state = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const size_t length = (state = state * 1103515245 + 12345) >> 27;
+    for (size_t i = 0; i < length; ++i) text += alphabet[((state = state * 1103515245 + 12345) >> 16) % 7];
+    THTTPData m;
+    m.Assign(text);
+    const size_t end = text.find("\r\n\r\n");
+    const std::string area = end == std::string::npos ? text : text.substr(0, end + 4);
+    for (const std::string& name : names) {
+      const size_t at = area.find("\r\n" + name + ":");
+      ASSERT_EQ(m.HasHeader(name), at != std::string::npos) << "[" << text << "] " << name;
+      if (at == std::string::npos) continue;
+      // The value runs to the next CR, without blanks and control characters at its ends.
+      const size_t from = at + name.size() + 3;
+      size_t stop = text.find('\r', from);
+      if (stop == std::string::npos) stop = text.size();
+      std::string expected = text.substr(from, stop - from);
+      while (!expected.empty() && static_cast<unsigned char>(expected.front()) <= ' ') expected.erase(0, 1);
+      while (!expected.empty() && static_cast<unsigned char>(expected.back()) <= ' ') expected.pop_back();
+      ASSERT_EQ(m.GetHeader(name), expected) << "[" << text << "] " << name;
+    }
+  }
+}
+
 TEST(HttpHeaders, IntegerValues) {
   auto value = [](std::string_view v) {
     THTTPData m;
