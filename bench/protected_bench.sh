@@ -11,46 +11,19 @@ ROOT=$(pwd)
 BUILD=${1:-build}
 DURATION=${2:-5}
 BIN=$(cd "$BUILD/bin" && pwd)
-PATH=$PATH:/usr/sbin
-for tool in nginx wrk curl python3 openssl; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/deps.sh installs it)"; exit 1; }
-done
+source bench/lib.sh
+need_tools nginx wrk curl python3 openssl
 [ -x "$BIN/vgproxy" ] && [ -x "$BIN/vggate" ] || { echo "build vgproxy and vggate first"; exit 1; }
 ulimit -n 8192 2>/dev/null || true
 
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
-
 WEB_PORT=$(free_port)
-mkdir -p "$WORK/www" "$WORK/nginx" "$WORK/run" "$WORK/logs"
+mkdir -p "$WORK/www" "$WORK/run" "$WORK/logs"
 head -c 1024 /dev/urandom >"$WORK/www/1k"
 # Written whole before it is cut: cutting a pipe would end base64 with SIGPIPE, which pipefail
 # turns into a silent exit of the script.
 head -c 786432 /dev/urandom | base64 -w 76 >"$WORK/1m.b64"
 head -c 1048576 "$WORK/1m.b64" >"$WORK/www/1m"
-chmod 755 "$WORK" "$WORK/www"; chmod 644 "$WORK"/www/*
-cat >"$WORK/nginx/nginx.conf" <<EOF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_requests 100000000;
-  server { listen 127.0.0.1:$WEB_PORT; root $WORK/www; }
-}
-EOF
-nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" & PIDS+=($!)
-wait_port "$WEB_PORT" || { echo "nginx did not start:"; cat "$WORK/nginx/error.log"; exit 1; }
+start_nginx "$WEB_PORT"
 
 bash scripts/make-demo-pki.sh "$WORK/pki" >/dev/null || { echo "demo keys could not be made"; exit 1; }
 RECORDS=""

@@ -13,50 +13,17 @@ BUILD=${1:-build}
 DURATION=${2:-5}
 BIN=$BUILD/bin/vgproxy
 CLIENT=$BUILD/bench/bench_proxy_client
-for tool in nginx wrk curl; do
-  command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/deps.sh installs it)"; exit 1; }
-done
+source bench/lib.sh
+need_tools nginx wrk curl python3
 [ -x "$BIN" ] && [ -x "$CLIENT" ] || { echo "build vgproxy and bench_proxy_client first"; exit 1; }
 ulimit -n 8192 2>/dev/null || true
 
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
-
 # nginx with a 1 KiB and a 100 MiB file.
 NGINX_PORT=$(free_port)
-mkdir -p "$WORK/www" "$WORK/nginx"
+mkdir -p "$WORK/www"
 head -c 1024 /dev/urandom >"$WORK/www/1k"
 head -c $((100 * 1024 * 1024)) /dev/zero >"$WORK/www/100m"
-# nginx started as root serves as an unprivileged user.
-chmod 755 "$WORK" "$WORK/www"
-chmod 644 "$WORK/www/1k" "$WORK/www/100m"
-cat >"$WORK/nginx/nginx.conf" <<EOF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_requests 100000000;
-  keepalive_timeout 120s;
-  sendfile on;
-  server { listen 127.0.0.1:$NGINX_PORT; root $WORK/www; }
-}
-EOF
-nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" &
-PIDS+=($!)
-wait_port "$NGINX_PORT"
+start_nginx "$NGINX_PORT" "keepalive_timeout 120s; sendfile on;"
 
 # vgproxy with the default settings on a port of its own.
 PROXY_PORT=$(free_port)

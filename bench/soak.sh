@@ -11,45 +11,18 @@ BUILD=${1:-build}
 CLIENTS=${2:-8}
 REQUESTS=${3:-2000}
 BIN=$(cd "$BUILD/bin" && pwd)
-PATH=$PATH:/usr/sbin
-for tool in nginx curl md5sum python3; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/deps.sh installs it)"; exit 1; }
-done
+source bench/lib.sh
+need_tools nginx curl md5sum python3
 [ -x "$BIN/vgproxy" ] && [ -x "$BIN/vggate" ] || { echo "build vgproxy and vggate first"; exit 1; }
 
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 200); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
-
 WEB_PORT=$(free_port); GATE_PORT=$(free_port); PROXY_PORT=$(free_port)
-mkdir -p "$WORK/www" "$WORK/nginx" "$WORK/out" "$WORK/run" "$WORK/logs"
+mkdir -p "$WORK/www" "$WORK/out" "$WORK/run" "$WORK/logs"
 SIZES=(0 1 17 512 1024 4096 30000 65536 200000 1048576)
 for s in "${SIZES[@]}"; do
   head -c "$s" /dev/urandom >"$WORK/www/r$s"
   python3 -c "import sys; t=''.join('line %d of the soak page\\n' % i for i in range($s // 20 + 1)); sys.stdout.write(t[:$s])" >"$WORK/www/t$s"
 done
-chmod 755 "$WORK" "$WORK/www"; chmod 644 "$WORK"/www/*
-cat >"$WORK/nginx/nginx.conf" <<EOF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  keepalive_requests 100000000;
-  server { listen 127.0.0.1:$WEB_PORT; root $WORK/www; }
-}
-EOF
-nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" & PIDS+=($!)
-wait_port "$WEB_PORT" || { echo "nginx did not start:"; cat "$WORK/nginx/error.log"; exit 1; }
+start_nginx "$WEB_PORT"
 
 cat >"$WORK/gate.ini" <<EOF
 [Gateway]

@@ -454,6 +454,25 @@ size_t ClientSocket::Pending() const {
   return static_cast<size_t>(n);
 }
 
+namespace {
+// The wait of a read or write that found nothing to do: true to try again, else r holds how it ended.
+bool WaitToRetry(int fd, short events, const Deadline& deadline, const WakeSignal* wake, IoResult& r) {
+  switch (PollOne(fd, events, deadline, wake, r.error)) {
+    case PollOutcome::Ready:
+      return true;
+    case PollOutcome::TimedOut:
+      r.status = IoStatus::TimedOut;
+      return false;
+    case PollOutcome::Woken:
+      r.status = IoStatus::Woken;
+      return false;
+    case PollOutcome::Failed:
+      break;
+  }
+  return false;
+}
+}  // namespace
+
 IoResult ClientSocket::Read(void* buffer, size_t count, int timeoutMs, const WakeSignal* wake) {
   IoResult r;
   if (fd_ < 0) {
@@ -481,18 +500,7 @@ IoResult ClientSocket::Read(void* buffer, size_t count, int timeoutMs, const Wak
       r.error = LastError();
       return r;
     }
-    switch (PollOne(fd_, POLLIN, deadline, wake, r.error)) {
-      case PollOutcome::Ready:
-        continue;
-      case PollOutcome::TimedOut:
-        r.status = IoStatus::TimedOut;
-        return r;
-      case PollOutcome::Woken:
-        r.status = IoStatus::Woken;
-        return r;
-      case PollOutcome::Failed:
-        return r;
-    }
+    if (!WaitToRetry(fd_, POLLIN, deadline, wake, r)) return r;
   }
 }
 
@@ -515,18 +523,7 @@ IoResult ClientSocket::Write(const void* buffer, size_t count, int timeoutMs, co
       r.error = LastError();
       return r;
     }
-    switch (PollOne(fd_, POLLOUT, deadline, wake, r.error)) {
-      case PollOutcome::Ready:
-        continue;
-      case PollOutcome::TimedOut:
-        r.status = IoStatus::TimedOut;
-        return r;
-      case PollOutcome::Woken:
-        r.status = IoStatus::Woken;
-        return r;
-      case PollOutcome::Failed:
-        return r;
-    }
+    if (!WaitToRetry(fd_, POLLOUT, deadline, wake, r)) return r;
   }
   r.status = IoStatus::Done;
   return r;
