@@ -11,6 +11,7 @@
 #include "Gateway.h"
 #include "protection/CipherhubLib.h"
 #include "protection/STFCode.h"
+#include "FuzzInput.h"
 
 namespace {
 
@@ -71,24 +72,6 @@ struct TSide {
   TQuiet client;
   vg::TKeyRecord key{};
   uint32_t version = 0;
-};
-
-struct TInput {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  std::string Take(size_t count) {
-    count = std::min(count, n);
-    std::string s(reinterpret_cast<const char*>(p), count);
-    p += count;
-    n -= count;
-    return s;
-  }
-  std::string Rest() { return Take(n); }
 };
 
 std::string PathText(std::string s) {

@@ -11,6 +11,7 @@
 #include "protection/CipherhubLib.h"
 #include "protection/STFCode.h"
 #include "tunnel/SecureHttp.h"
+#include "FuzzInput.h"
 
 namespace {
 
@@ -42,24 +43,6 @@ struct TSides {
   }
   TQuiet client;
   TQuiet gate;
-};
-
-struct TInput {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  std::string Take(size_t count) {
-    count = std::min(count, n);
-    std::string s(reinterpret_cast<const char*>(p), count);
-    p += count;
-    n -= count;
-    return s;
-  }
-  std::string Rest() { return Take(n); }
 };
 
 // Printable characters only, so that the text is a valid header value.
