@@ -671,8 +671,7 @@ bool TRequestThread::ProtectedExchange(int attempt) {
   return true;
 }
 
-bool TRequestThread::ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to,
-                                 bool& ended) {
+bool TRequestThread::ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool& ended) {
   const size_t pending = from.Pending();
   if (pending == 0) {
     ended = true;

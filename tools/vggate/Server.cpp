@@ -16,11 +16,6 @@ constexpr int kIdleWaitMs = 120000;    // a kept connection waits this long for 
 constexpr int kPartWaitMs = 30000;     // and this long for every further part of a request
 constexpr int kBackendWaitMs = 30000;  // connecting to and waiting for a web server
 constexpr int kWriteMs = 60000;
-
-}  // namespace
-
-namespace {
-
 constexpr size_t kIdlePerBackend = 64;
 constexpr auto kIdleLimit = std::chrono::seconds(30);  // web servers commonly keep an idle connection longer
 
