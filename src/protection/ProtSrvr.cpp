@@ -170,7 +170,9 @@ bool TProtectedServer::SaveToConfig(TConfigStorage& section) {
   lastErrors_.clear();
   bool result = true;
   try {
-    if (AddressCount() >= 1) section.WriteString("web server host", addresses_[0]->AsText());
+    // The host is required on loading, so a record without addresses still writes it (empty);
+    // leaving it out would make the saved record unreadable and drop it at the next start.
+    section.WriteString("web server host", AddressCount() >= 1 ? addresses_[0]->AsText() : std::string());
     if (AddressCount() >= 2) section.WriteString("web server address", addresses_[1]->AsText());
     section.WriteString("veilgate location", veilgateLocation_->AsText());
     const std::string reserve = reserveLocation_->AsText();

@@ -265,15 +265,21 @@ TEST_F(ServerFile, SaveWritesTheKeysInOrderAndOnlyTheCurrentParameters) {
   EXPECT_EQ(back.CryptoParams().ParamIndex(1), 0);
 }
 
-TEST_F(ServerFile, SaveLeavesOutAbsentAddressesAndReserve) {
+TEST_F(ServerFile, SaveLeavesOutAbsentAddressesAndReserveButKeepsTheRecordReadable) {
   TProtectedServer s;
   s.VeilgateLocation().Parse("gate");
   s.CryptoParams().SetEngineType(kEngine);
   EXPECT_TRUE(s.SaveToConfig(*Record("", false)));
   EXPECT_EQ(Text(),
-            "[Client\\Web servers\\s1]\r\nveilgate location=gate\r\ncrypto engine=Emulation/1.0\r\n"
-            "compress mode=0\r\nInclude=0\r\nWithdraw=0\r\nScan root path=\r\n\r\n"
+            "[Client\\Web servers\\s1]\r\nweb server host=\r\nveilgate location=gate\r\n"
+            "crypto engine=Emulation/1.0\r\ncompress mode=0\r\nInclude=0\r\nWithdraw=0\r\nScan root path=\r\n\r\n"
             "[Client\\Web servers\\s1\\Crypto engine]\r\n");
+
+  // Without the required host item the record would be dropped at the next load.
+  TProtectedServer back;
+  EXPECT_TRUE(back.LoadFromConfig(*Open(true))) << testing::PrintToString(back.LastErrors());
+  EXPECT_EQ(back.AddressCount(), 0);
+  EXPECT_EQ(back.VeilgateLocation().AsText(), "gate");
 }
 
 TEST_F(ServerFile, SaveSkipsAParameterTheEngineDoesNotKnow) {
