@@ -1,7 +1,8 @@
 // Arbitrary browser bytes into a relay thread, whose upstream answers with bytes from the input
 // too. The upstream is either the tunnel's upstream proxy (so that every target reaches it
 // without name resolution) or the gateway of a protected server "p.test", for which the input
-// continues a request that names it. Nothing may crash, and every connection must end: a
+// continues a request that names it. Every other host the input names is reached through the
+// upstream proxy, which is the same upstream. Nothing may crash, and every connection must end: a
 // connection still open after 10 seconds is a failure.
 //
 // Input: byte 0 chooses settings (bit 3: the protected server), bytes 1-2 give the length L of
@@ -106,8 +107,10 @@ void Configure(uint8_t choice, int upstreamPort) {
   config.SetErrorTraceMode((choice & 16) != 0);
   config.SetSelfTcpPort(1);
   config.SetClientAccessType(vg::TQSClientConfig::kAccessAny);
-  config.SetProxyEnabled(!Protected(choice));
-  config.SetBypassProxyForLocal(false);
+  // A request may name its own target in "Vg-Oh", so the protected case keeps the proxy too and
+  // only the loopback gateway bypasses it: no input may send the relay to a host on the network.
+  config.SetProxyEnabled(true);
+  config.SetBypassProxyForLocal(Protected(choice));
   config.SetProxyHost("127.0.0.1");
   config.SetProxyPort(upstreamPort);
   config.SetProxyORPC((choice & 1) != 0);
