@@ -766,7 +766,7 @@ void TRequestThread::ErrorPage(int code, const std::string& message, bool protec
   if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
     TLogManager::ShowLogError(message);
   // Once part of an answer has reached the browser a page would corrupt it: the connection just ends.
-  if (!answerStarted_ && Browser().Connected()) {
+  if (!Terminated() && !answerStarted_ && Browser().Connected()) {
     // The page is a message of its own: the error may come from inside an operation on the
     // answer, which must not see its bytes replaced under it.
     TRequestData page;
@@ -777,7 +777,9 @@ void TRequestThread::ErrorPage(int code, const std::string& message, bool protec
       page.UseCryptoParams(server_->CryptoParams());
       page.Protect(peerIdentity_);
     }
-    SendMessage(Browser(), 0, true, page);
+    // Written whether or not the upstream connection still stands: its loss is often the very
+    // failure the page reports, and the browser would otherwise get an empty reply.
+    WriteSocket(Browser(), page.Data(), kWaitMs, page.Length());
   }
   Terminate();
 }

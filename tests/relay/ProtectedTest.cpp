@@ -42,6 +42,7 @@ vg::TCryptoParams Params(const std::string& uid, const std::string& partner) {
 //   /plain     200 in the clear (no "Vg-Pe")
 //   /wrongkey  protected under a key the request did not carry
 //   /big       a protected answer of 3 MiB
+//   /hangup    no answer: the connection is closed
 class TestGateway {
  public:
   TestGateway() {
@@ -103,6 +104,7 @@ class TestGateway {
       const std::string raw = buffer.substr(0, end + 4 + need);
       buffer.erase(0, raw.size());
       const std::string answer = Answer(raw);
+      if (answer.empty()) break;
       if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;
     }
     ::close(fd);
@@ -119,6 +121,8 @@ class TestGateway {
       std::lock_guard<std::mutex> lock(mutex_);
       seen_.push_back(raw);
     }
+    // "/hangup": the connection is closed without an answer, even to a key request.
+    if (raw.rfind("GET /hangup ", 0) == 0) return {};
     vg::TSecureHTTPData request;
     request.UseCryptoParams(Params("gate-1", "client-1"));
     request.Assign(raw);
@@ -287,6 +291,15 @@ TEST_F(ProtectedTest, AnswersThatDoNotCheckOutEndTheConnection) {
   answer = f.ReadUntilClose(20000);
   EXPECT_NE(Utf8(answer).find("Передаваемый документ превышает максимально допустимый размер"), std::string::npos)
       << Utf8(answer.substr(0, 300));
+}
+
+TEST_F(ProtectedTest, AGatewayThatHangsUpLeavesTheBrowserAnErrorPage) {
+  RawClient c(tunnel.Port());
+  c.Send(Get("/hangup"));
+  const std::string answer = c.ReadUntilClose();
+  EXPECT_EQ(StatusOf(answer), 510) << Utf8(answer);
+  EXPECT_NE(Utf8(answer).find("Ошибка при установлении сессии"), std::string::npos) << Utf8(answer);
+  EXPECT_NE(Utf8(tunnel.ServiceLog()).find("Ошибка при установлении сессии"), std::string::npos);
 }
 
 TEST_F(ProtectedTest, TheReserveLocationTakesOverAndIsRemembered) {
