@@ -44,5 +44,12 @@ bool DirectoryExists(const std::string& path);
 // Names of the regular files in a directory, hidden ones included, sorted.
 std::vector<std::string> ListFiles(const std::string& dir);
 bool RemoveFile(const std::string& path);
+// Puts from in the place of to in one step (to, when present, is replaced); false on failure,
+// and then both stay as they were.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// The directory for temporary files ($TMPDIR, else /tmp), without a trailing separator.
+std::string TempDirectory();
+// The system's text for the last failed call of this thread (for messages).
+std::string LastErrorText();
 
 }  // namespace vg::platform

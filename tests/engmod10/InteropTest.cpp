@@ -126,5 +126,24 @@ TEST_F(InteropTest, KeyEncryptedOnAUtf8TerminalOpensWithTheDialogsPassword) {
   EXPECT_EQ(e->Sign(nullptr, 0, "", sig), kOk) << e->LastErrorMessage();
 }
 
+// The keys test of the command line on the demo keys: the subscribers' directory gives the
+// extended test its list, and every subscriber's key takes the test text.
+TEST_F(InteropTest, KeysTestRunsOverTheDemoSubscribers) {
+  const std::string command = std::string(VG_TEST_BIN_DIR) + "/vgtool keys-test --engine OpenSSL --extended" +
+                              " --param CertificateFile=" + P("client.pem") + " --param PrivateKeyFile=" +
+                              P("client.key") + " --param CAFile=" + P("ca.pem") + " --param SubscribersDir=" +
+                              P("subscribers") + " --param PartnerUID=vg-gateway --report " + Q("report") + " >" +
+                              Q("out") + " 2>&1";
+  EXPECT_EQ(Shell(command), 0) << ReadFile(File("out"));
+  const std::string report = ReadFile(File("out"));
+  EXPECT_NE(report.find("   ... CurrentUserUID : vg-client\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("Количество абонентских UID : 3\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("UID = vg-gateway ---"), std::string::npos);
+  EXPECT_NE(report.find("UID = Абонент Тестовый ---"), std::string::npos);
+  EXPECT_NE(report.find("   ... этот UID уже проверен."), std::string::npos);
+  EXPECT_EQ(report.find("ОШИБКА"), std::string::npos) << report;
+  EXPECT_NE(report.find("ТЕСТ  ЗАВЕРШЕН"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace engmod10
