@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the tests, the benchmarks and the demo need.
 set -euo pipefail
-PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+PACKAGES=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-base-dev-tools
   libzip-dev libssl-dev openssl zlib1g-dev python3 xvfb xauth fonts-dejavu-core curl tinyproxy nginx-light wrk)
 missing=()

@@ -10,6 +10,9 @@ ROOT=$PWD
 bash scripts/deps.sh
 JOBS=$(nproc)
 
+echo "== format (lines changed since the style was adopted) =="
+bash scripts/format.sh --check
+
 echo "== build (normal) =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"
