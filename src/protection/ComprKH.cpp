@@ -1,5 +1,6 @@
 // KH: LZ77 on independent 32 KiB blocks with a one-entry hash table, plus run items.
 #include <algorithm>
+#include <bit>
 #include <type_traits>
 #include <cstring>
 #include <memory>
@@ -27,7 +28,7 @@ inline uint32_t Load32(const uint8_t* p) {
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Index of the first byte that differs between two little-endian words that are not equal.
-inline size_t FirstDifference(uint64_t x) { return static_cast<size_t>(__builtin_ctzll(x)) >> 3; }
+inline size_t FirstDifference(uint64_t x) { return static_cast<size_t>(std::countr_zero(x)) >> 3; }
 
 // How many of the first limit bytes of a and b agree.
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {

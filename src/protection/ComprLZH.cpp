@@ -3,10 +3,12 @@
 #include "protection/ComprLZH.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/Bits.h"
 #include "protection/ComprIO.h"
 
 namespace vg::lzh {
@@ -241,12 +243,12 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
-inline uint64_t LoadBE64(const uint8_t* p) { return __builtin_bswap64(Load64(p)); }
+inline uint64_t LoadBE64(const uint8_t* p) { return platform::ByteSwap64(Load64(p)); }
 
 inline uint32_t LoadBE32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
+  return platform::ByteSwap32(v);
 }
 
 void Encoder::InsertNode(int r) {
@@ -291,8 +293,8 @@ void Encoder::InsertNode(int r) {
     const bool differ = keyWord != otherWord;
     int i;
     if (differ | (keyNext != otherNext)) {
-      const int inWord = 1 + (__builtin_clz((keyWord ^ otherWord) | 1) >> 3);
-      const int inNext = 5 + static_cast<int>(__builtin_clzll((keyNext ^ otherNext) | 1) >> 3);
+      const int inWord = 1 + (std::countl_zero((keyWord ^ otherWord) | 1u) >> 3);
+      const int inNext = 5 + (std::countl_zero((keyNext ^ otherNext) | 1u) >> 3);
       i = differ ? inWord : inNext;
       right = differ ? keyWord > otherWord : keyNext > otherNext;
     } else {
@@ -300,7 +302,7 @@ void Encoder::InsertNode(int r) {
       for (;;) {
         const uint64_t x = Load64(key + i) ^ Load64(other + i);
         if (x) {
-          i += static_cast<int>(__builtin_ctzll(x) >> 3);
+          i += std::countr_zero(x) >> 3;
           break;
         }
         i += 8;
@@ -417,7 +419,7 @@ struct BitState {
     uint64_t w;
     std::memcpy(&w, cur, 8);
     // The bits of a byte only partly taken are or-ed in again next time, to the same place.
-    acc |= __builtin_bswap64(w) >> bits;
+    acc |= platform::ByteSwap64(w) >> bits;
     const int bytes = (63 - bits) >> 3;
     cur += bytes;
     bits += bytes * 8;
