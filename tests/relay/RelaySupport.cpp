@@ -204,6 +204,14 @@ void TestHttpServer::AcceptLoop() {
   }
 }
 
+namespace {
+std::string ToHex(size_t n) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%zx", n);
+  return text;
+}
+}  // namespace
+
 void TestHttpServer::Serve(int fd) {
   std::string buffer;
   for (;;) {
@@ -262,6 +270,17 @@ void TestHttpServer::Serve(int fd) {
         answer += size + body.substr(at, piece) + "\r\n";
       }
       answer += "0\r\n\r\n";
+    } else if (target.rfind("/chunkext/", 0) == 0) {
+      const size_t n = number("/chunkext/");
+      answer = version + " 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+      if (n > 0) answer += ToHex(n) + ";name=value;x\r\n" + Body(n) + "\r\n";
+      answer += "0;last\r\n\r\n";
+    } else if (target.rfind("/bare/", 0) == 0 || target.rfind("/bareblank/", 0) == 0) {
+      const bool blank = target.rfind("/bareblank/", 0) == 0;
+      const unsigned code = static_cast<unsigned>(number(blank ? "/bareblank/" : "/bare/"));
+      answer = version + " " + std::to_string(code) + (blank ? " " : "") + "\r\n";
+      if (!(code < 200 || code == 204 || code == 304)) answer += "Content-Length: 2\r\n\r\nok";
+      else answer += "\r\n";
     } else if (target.rfind("/close/", 0) == 0) {
       answer = version + " 200 OK\r\n\r\n" + Body(number("/close/"));
       closeAfter = true;

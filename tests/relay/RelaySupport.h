@@ -42,6 +42,9 @@ std::string Body(size_t n);
 // An HTTP/1.1 server on 127.0.0.1 with answers chosen by the request target:
 //   /len/N          200, Content-Length, N body bytes (HEAD: the header only)
 //   /chunked/N      200, chunked in pieces of 1000 bytes
+//   /chunkext/N     200, one chunk of N bytes, every size line with chunk extensions
+//   /bare/C         status line "HTTP/1.1 C" without reason phrase (/bareblank/C: with the blank);
+//                   a 2-byte body unless C is 1xx, 204 or 304
 //   /close/N        200 without length; N bytes, then the connection closes
 //   /lenclose/N     like /len/N, then the connection closes without a word
 //   /status/C       status C with an empty body ("Content-Length: 0" unless 1xx, 204 or 304)
