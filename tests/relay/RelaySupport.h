@@ -38,10 +38,13 @@ int FreePort();
 // The byte at position i of every generated body.
 inline char BodyByte(size_t i) { return static_cast<char>('a' + i % 26); }
 std::string Body(size_t n);
+// The body of /text/N.
+std::string TextBody(size_t n);
 
 // An HTTP/1.1 server on 127.0.0.1 with answers chosen by the request target:
 //   /len/N          200, Content-Length, N body bytes (HEAD: the header only)
 //   /chunked/N      200, chunked in pieces of 1000 bytes
+//   /text/N         200, N bytes of text that compress like a real page (TextBody(N))
 //   /chunkext/N     200, one chunk of N bytes, every size line with chunk extensions
 //   /bare/C         status line "HTTP/1.1 C" without reason phrase (/bareblank/C: with the blank);
 //                   a 2-byte body unless C is 1xx, 204 or 304
