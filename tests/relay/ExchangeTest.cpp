@@ -8,7 +8,6 @@
 #include "config/Cfg_Clnt.h"
 #include "platform/CodePage.h"
 #include "platform/SysUtils.h"
-#include "tunnel/ReqThrd.h"
 
 using namespace relaytest;
 
@@ -35,11 +34,6 @@ class ExchangeTest : public ::testing::Test {
   }
 };
 
-// The relay's wait for a peer, shortened for one test.
-struct ShortWait {
-  explicit ShortWait(int ms) { vg::TRequestThread::SetWaitMs(ms); }
-  ~ShortWait() { vg::TRequestThread::SetWaitMs(0); }
-};
 
 TEST_F(ExchangeTest, TargetsReachTheServerRelativeWithTheirHost) {
   RawClient c(tunnel.Port());

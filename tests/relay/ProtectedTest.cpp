@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -46,6 +47,7 @@ vg::TCryptoParams Params(const std::string& uid, const std::string& partner, con
 //   /bigzipM   the same compressed in mode M (1 or 2)
 //   /bomb      4 MiB of zeros compressed in mode 2: a few kilobytes on the wire
 //   /hangup    no answer: the connection is closed
+//   /mute      no answer: the connection stays open until the gateway stops
 class TestGateway {
  public:
   TestGateway() {
@@ -107,6 +109,10 @@ class TestGateway {
       const std::string raw = buffer.substr(0, end + 4 + need);
       buffer.erase(0, raw.size());
       const std::string answer = Answer(raw);
+      if (answer == kMute) {
+        while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        break;
+      }
       if (answer.empty()) break;
       if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;
     }
@@ -159,6 +165,7 @@ class TestGateway {
     const std::string path = target.substr(target.rfind('/'));
     if (path == "/591" && !gave591_.exchange(true)) return "HTTP/1.1 591 New key\r\nContent-Length: 0\r\n\r\n";
     if (path == "/401") return "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\nContent-Length: 0\r\n\r\n";
+    if (path == "/mute") return kMute;
     if (path == "/plain") return "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\ngateway page";
     std::string body = "protected " + raw.substr(0, raw.find(' ')) + " " + path;
     const int32_t at = request.HeaderLength();
@@ -177,6 +184,7 @@ class TestGateway {
     return answer.AsString();
   }
 
+  static constexpr const char* kMute = "mute";
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -333,6 +341,17 @@ TEST_F(ProtectedTest, OneFailureGivesOnePageAndOneLogLine) {
   const std::string cause = log.substr(log.find(" : ") + 3, log.find("\r\n") - log.find(" : ") - 3);
   EXPECT_NE(answer.find(cause), std::string::npos) << Utf8(answer) << "\n" << Utf8(cause);
   EXPECT_EQ(gateway.Seen().size(), 0u);
+}
+
+TEST_F(ProtectedTest, ASilentGatewayGetsTheRequestOnce) {
+  ShortWait wait(1000);
+  RawClient c(tunnel.Port());
+  c.Send(Get("/mute"));
+  const std::string answer = c.ReadUntilClose(10000);
+  EXPECT_EQ(StatusOf(answer), 510);
+  EXPECT_NE(Utf8(answer).find("не ответил за 1 с"), std::string::npos) << Utf8(answer);
+  // The key request and the request itself, once.
+  EXPECT_EQ(gateway.Seen().size(), 2u);
 }
 
 TEST_F(ProtectedTest, AGatewayThatHangsUpLeavesTheBrowserAnErrorPage) {

@@ -15,6 +15,7 @@
 
 #include "config/Cfg_Clnt.h"
 #include "tunnel/Abt_Clnt.h"
+#include "tunnel/ReqThrd.h"
 #include "tunnel/httpdata.h"
 
 namespace relaytest {
@@ -153,6 +154,14 @@ class InProcessTunnel {
   TempDir dir_;
   std::unique_ptr<vg::TQSVeilgateAboutForm> form_;
   int port_ = 0;
+};
+
+// The relay's wait for a peer (60 s), shortened while the object lives.
+struct ShortWait {
+  explicit ShortWait(int ms) { vg::TRequestThread::SetWaitMs(ms); }
+  ~ShortWait() { vg::TRequestThread::SetWaitMs(0); }
+  ShortWait(const ShortWait&) = delete;
+  ShortWait& operator=(const ShortWait&) = delete;
 };
 
 // An HTTP request through the tunnel: "GET http://127.0.0.1:port/path HTTP/1.1" with Host.
