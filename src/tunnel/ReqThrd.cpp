@@ -70,7 +70,7 @@ std::string TRequestThread::FormatErrorText(const std::string& message) { return
 void TRequestThread::Setup() {
   failure_.reset();
   ending_ = false;
-  pipelined_.clear();
+  following_.clear();
   upstreamInUse_ = false;
   server_.reset();
   connectHost_.clear();
@@ -251,8 +251,8 @@ bool TRequestThread::SendHeaderBlock(platform::ClientSocket& socket, const THTTP
 bool TRequestThread::ReadRequest() {
   TRequestData& request = *request_;
   // A request that came in the same read as the last one is already here, in part or whole.
-  request.Assign(pipelined_);
-  pipelined_.clear();
+  request.Assign(following_);
+  following_.clear();
   requestOversized_ = false;
   answerStarted_ = false;
   settings_ = ReadSettings();
@@ -294,15 +294,19 @@ bool TRequestThread::ReadRequest() {
   }
   // Without a whole header block there is no request to route, only the remains of one.
   if (request.HeaderLength() == 0) return false;
-  if (!requestOversized_ && request.RequestKind() != THTTPData::rkConnect) {
-    // Bytes behind the request's end are the next request's: it waits its turn.
-    const int32_t end = request.RequestEnd();
-    if (end != THTTPData::npos && end < request.Length()) {
-      pipelined_.assign(request.View().substr(static_cast<size_t>(end)));
-      request.SetLength(end);
-    }
-  }
+  if (!requestOversized_) SetAsideFollowingBytes();
   return HasRequest();
+}
+
+void TRequestThread::SetAsideFollowingBytes() {
+  // What the browser sent behind the end of the request starts its next one; passed on with this
+  // request it would reach the server inside it. A tunnel's data is no request.
+  TRequestData& request = *request_;
+  if (request.RequestKind() == THTTPData::rkConnect) return;
+  const int32_t end = request.RequestEnd();
+  if (end == THTTPData::npos || end >= request.Length()) return;
+  following_.assign(request.View().substr(static_cast<size_t>(end)));
+  request.SetLength(end);
 }
 
 void TRequestThread::DropUpstream() {
@@ -618,7 +622,10 @@ bool TRequestThread::SendRequestBody() {
   }
   bool headerSent = false;
   for (;;) {
-    if (request.IsCompleteRequest()) return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    if (request.IsCompleteRequest()) {
+      SetAsideFollowingBytes();
+      return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    }
     if (!headerSent) {
       if (!SendHeaderBlock(Upstream(), request, true)) return false;
       headerSent = true;

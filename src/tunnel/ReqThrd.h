@@ -188,6 +188,8 @@ class TRequestThread : public TServerClientThread {
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
   bool PassThrough();
+  // Keeps the bytes behind the end of the request for the next one.
+  void SetAsideFollowingBytes();
   enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
   // Moves the next pending part of a plain answer's body of known length straight to the browser.
   MoveOutcome MoveBody(int32_t pending);
@@ -213,7 +215,7 @@ class TRequestThread : public TServerClientThread {
   std::optional<TRelayFailure> failure_;
   bool ending_ = false;
   // Bytes that followed the last request in the same read: the start of the next one.
-  std::string pipelined_;
+  std::string following_;
   int requestKind_ = 0;
   std::unique_ptr<platform::ClientSocket> upstream_;
   std::unique_ptr<TRequestData> request_;
