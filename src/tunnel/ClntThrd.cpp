@@ -104,7 +104,7 @@ void TClientRequestThread::ProcessRequest() {
   Answer().SetLength(0);
   plainRequest_.reset();
   reconnected_ = false;
-  if (Terminated() || !RouteAndConnect() || !PrepareRequest(Request())) return;
+  if (Stopped() || !RouteAndConnect() || !PrepareRequest(Request())) return;
   if (Server() && RequestOversized()) {
     TunnelError(VGT("Передаваемый документ превышает максимально допустимый размер"));
     return;
@@ -135,8 +135,8 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
   TRequestData& answer = Answer();
   if (Current().CloseEveryConnection()) request.SetConnectionClose();
   // A kept connection that the gateway has closed meanwhile fails silently the first time.
-  const bool reporting = attempt > 1 || reconnected_;
-  if (SendMessage(Upstream(), 0, reporting, request)) {
+  const bool kept = UpstreamKept() && attempt == 1 && !reconnected_;
+  if (SendMessage(Upstream(), 0, !kept, request)) {
     switch (ReadAnswer(answer)) {
       case TAnswerResult::Complete: {
         const int status = answer.StatusCode();
@@ -146,24 +146,25 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
           return true;
         }
         if (attempt == 1 && NeedNewKey(false)) return false;
-        if (Terminated()) return true;
+        if (Stopped()) return true;
         LogTraffic(TLogManager::kAnswer, logflags::kAnswer, answer);
         if (UnprotectAnswer()) {
           if (Current().CloseEveryConnection()) answer.SetConnectionClose();
-          if (!SendMessage(Browser(), 0, true, answer)) Terminate();
+          if (!SendMessage(Browser(), 0, true, answer)) EndConnection();
         } else {
-          Terminate();
+          EndConnection();
         }
         return true;
       }
       case TAnswerResult::Failed:
-        Terminate();
+        EndConnection();
         return true;
       case TAnswerResult::NothingReceived:
         break;
     }
   }
-  if (Terminated() || !Browser().Connected()) return true;
+  if (Stopped() || !Browser().Connected()) return true;
+  if (!NoAnswer(kept)) return true;
   if (ConnectUpstream(0) != 0) return true;
   reconnected_ = true;
   return false;
@@ -214,7 +215,7 @@ bool TClientRequestThread::UnprotectAnswer() {
   TRequestData received;
   if (logBad) received.Assign(answer);
   std::string peer = peerIdentity_;
-  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Terminated()) {
+  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Stopped()) {
     if (peerIdentity_.empty()) peerIdentity_ = peer;
     return true;
   }

@@ -1,6 +1,7 @@
 #include "tunnel/ReqThrd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <thread>
@@ -39,6 +40,8 @@ std::string HtmlEscape(const std::string& text) {
 
 const std::string& TooLargeText() { return VGT("Передаваемый документ превышает максимально допустимый размер"); }
 
+std::atomic<int> waitMs{TRequestThread::kWaitMs};
+
 // A body follows the header block only when one of the framing headers announces it.
 bool DeclaresBody(const THTTPData& message) {
   return message.GetHeaderInt("Content-Length") > 0 || message.HasHeader("Transfer-Encoding");
@@ -56,12 +59,18 @@ void TRequestData::ReportAccessError(const std::string& text) {
 
 TRequestThread::TRequestThread(platform::ClientSocket browser) : TServerClientThread(std::move(browser)) {}
 
+int TRequestThread::WaitMs() { return waitMs.load(std::memory_order_relaxed); }
+
+void TRequestThread::SetWaitMs(int ms) { waitMs.store(ms > 0 ? ms : kWaitMs, std::memory_order_relaxed); }
+
 TRequestThread::~TRequestThread() = default;
 
 std::string TRequestThread::FormatErrorText(const std::string& message) { return message; }
 
 void TRequestThread::Setup() {
-  errorReporting_ = true;
+  failure_.reset();
+  ending_ = false;
+  following_.clear();
   upstreamInUse_ = false;
   server_.reset();
   connectHost_.clear();
@@ -70,12 +79,10 @@ void TRequestThread::Setup() {
   request_ = std::make_unique<TRequestData>(this);
   answer_ = std::make_unique<TRequestData>(this);
   upstream_ = std::make_unique<platform::ClientSocket>();
-  previousErrorProc_ = SetSocketErrorProc(WideSocketErrorProc);
   settings_ = ReadSettings();
 }
 
 void TRequestThread::Cleanup() {
-  SetSocketErrorProc(previousErrorProc_);
   server_.reset();
   // Closing with unread bytes would reset the connection and could destroy the last answer on
   // its way to the browser: end the sending side first and drop what is pending.
@@ -97,11 +104,13 @@ void TRequestThread::Cleanup() {
   log_.reset();
 }
 
-bool TRequestThread::HasRequest() { return request_ && !request_->IsEmpty() && !Terminated(); }
+bool TRequestThread::HasRequest() { return request_ && !request_->IsEmpty() && !Stopped(); }
 
 bool TRequestThread::CheckClient() { return Browser().Connected(); }
 
 void TRequestThread::ClientExecute() {
+  // Socket failures of this thread raise the exception that carries the system's code.
+  const TSocketErrorProcScope errorProc(WideSocketErrorProc);
   try {
     Setup();
     ThreadList().Add(this);
@@ -115,12 +124,13 @@ void TRequestThread::ClientExecute() {
             break;
           }
           ProcessRequest();
-          if (!KeepConnection(version)) break;
+          if (Stopped() || !KeepConnection(version)) break;
         }
       }
     } catch (const std::exception& e) {
       TunnelError(Format(VGT("%s (%s: %s)"), {VGT("Исключительная ситуация"), platform::ClassNameOf(e), MessageOf(e)}));
     }
+    DeliverFailure();
     ThreadList().Remove(this);
     Cleanup();
   } catch (const std::exception& e) {
@@ -146,7 +156,7 @@ bool TRequestThread::KeepConnection(uint32_t requestVersion) {
 }
 
 bool TRequestThread::IsActive() const {
-  if (Terminated() || !ClientSocket().Connected()) return false;
+  if (Stopped() || !ClientSocket().Connected()) return false;
   return !upstreamInUse_ || upstream_->Connected();
 }
 
@@ -190,12 +200,13 @@ int32_t TRequestThread::ReadSocket(platform::ClientSocket& socket, char* buffer,
   }
 }
 
-int32_t TRequestThread::WriteSocket(platform::ClientSocket& socket, const char* buffer, int ms, int32_t count) {
+int32_t TRequestThread::WriteSocket(platform::ClientSocket& socket, const char* buffer, int ms, int32_t count,
+                                    bool report) {
   if (count <= 0) return 0;
   const platform::IoResult r = socket.Write(buffer, static_cast<size_t>(count), ms > 0 ? ms : kWaitMs, &WakeUp());
   const bool toBrowser = &socket == &Browser();
   if (toBrowser && r.bytes > 0) answerStarted_ = true;
-  if (r.status == platform::IoStatus::Failed) {
+  if (r.status == platform::IoStatus::Failed && report) {
     const std::string text =
         VGT("Ошибка при передаче HTTP-данных ") + EWideSocketError::ForOperation("Write", r.error).Message();
     if (toBrowser)
@@ -208,7 +219,7 @@ int32_t TRequestThread::WriteSocket(platform::ClientSocket& socket, const char* 
 
 bool TRequestThread::ReadMore(platform::ClientSocket& socket, THTTPData& message, int32_t available, bool clear) {
   if (!IsActive()) return false;
-  int32_t n = available > 0 ? available : WaitData(socket, kWaitMs);
+  int32_t n = available > 0 ? available : WaitData(socket, WaitMs());
   if (n <= 0) return false;
   // More pending than a message may hold is read in parts of the limit, so that nothing that
   // arrived is dropped and no single read grows the buffer beyond the limit.
@@ -223,17 +234,7 @@ bool TRequestThread::ReadMore(platform::ClientSocket& socket, THTTPData& message
 }
 
 bool TRequestThread::SendBytes(platform::ClientSocket& socket, const char* data, int32_t count, bool reporting) {
-  const bool saved = errorReporting_;
-  errorReporting_ = reporting;
-  bool ok = false;
-  try {
-    ok = IsActive() && (count <= 0 || WriteSocket(socket, data, kWaitMs, count) == count);
-  } catch (...) {
-    errorReporting_ = saved;
-    throw;
-  }
-  errorReporting_ = saved;
-  return ok;
+  return IsActive() && (count <= 0 || WriteSocket(socket, data, kWaitMs, count, reporting) == count);
 }
 
 bool TRequestThread::SendMessage(platform::ClientSocket& socket, int32_t from, bool reporting,
@@ -249,7 +250,9 @@ bool TRequestThread::SendHeaderBlock(platform::ClientSocket& socket, const THTTP
 
 bool TRequestThread::ReadRequest() {
   TRequestData& request = *request_;
-  request.SetLength(0);
+  // A request that came in the same read as the last one is already here, in part or whole.
+  request.Assign(following_);
+  following_.clear();
   requestOversized_ = false;
   answerStarted_ = false;
   settings_ = ReadSettings();
@@ -261,12 +264,17 @@ bool TRequestThread::ReadRequest() {
     return request.IsCompleteRequest() ||
            (request.HeaderLength() > 0 && request.RequestKind() == THTTPData::rkConnect);
   };
-  while (IsActive() && !complete()) {
-    if (!ReadMore(Browser(), request, 0, false)) break;
-    // Empty lines in front of a request (a late line end after a POST body) are no part of it.
+  const auto skipEmptyLines = [&request] {
+    // Empty lines in front of a request line are no part of it: some browsers send a line end
+    // after a POST body, and it is not waited for.
     int32_t blank = 0;
     while (request.Length() >= blank + 2 && request.Data()[blank] == '\r' && request.Data()[blank + 1] == '\n') blank += 2;
     if (blank > 0) request.Assign(request.View().substr(static_cast<size_t>(blank)));
+  };
+  skipEmptyLines();
+  while (IsActive() && !complete()) {
+    if (!ReadMore(Browser(), request, 0, false)) break;
+    skipEmptyLines();
     if (complete()) break;
     if (request.HeaderLength() == 0) {
       // A header block that never ends must not grow without bound.
@@ -286,16 +294,19 @@ bool TRequestThread::ReadRequest() {
   }
   // Without a whole header block there is no request to route, only the remains of one.
   if (request.HeaderLength() == 0) return false;
-  if (HasRequest() && !requestOversized_ && request.RequestKind() == THTTPData::rkPost) {
-    const int64_t expected =
-        int64_t{request.HeaderLength()} + int64_t{request.GetHeaderInt("Content-Length")} + 2;
-    // Some browsers send a line end after a POST body; it must not start the next request.
-    if (request.Length() < expected) {
-      const int32_t n = WaitData(Browser(), kReadMs);
-      if (n > 0) ReadMore(Browser(), request, n, false);
-    }
-  }
+  if (!requestOversized_) SetAsideFollowingBytes();
   return HasRequest();
+}
+
+void TRequestThread::SetAsideFollowingBytes() {
+  // What the browser sent behind the end of the request starts its next one; passed on with this
+  // request it would reach the server inside it. A tunnel's data is no request.
+  TRequestData& request = *request_;
+  if (request.RequestKind() == THTTPData::rkConnect) return;
+  const int32_t end = request.RequestEnd();
+  if (end == THTTPData::npos || end >= request.Length()) return;
+  following_.assign(request.View().substr(static_cast<size_t>(end)));
+  request.SetLength(end);
 }
 
 void TRequestThread::DropUpstream() {
@@ -400,6 +411,7 @@ int TRequestThread::ConnectUpstream(int startLocation) {
   for (;;) {
     try {
       CheckSocket(upstream_->Open(kWaitMs, &WakeUp()));
+      upstreamKept_ = false;
       return 0;
     } catch (const EWideSocketError& e) {
       // No buffer space is a passing shortage of the system's: wait for it, up to about a minute.
@@ -433,7 +445,7 @@ bool TRequestThread::PrepareRequest(THTTPData& message) {
     message.SetHeader("Cache-Control", "no-cache");
     message.SetHeader("Pragma", "no-cache");
   }
-  return !Terminated();
+  return !Stopped();
 }
 
 bool TRequestThread::IsCompleteAnswer(const THTTPData& answer) const {
@@ -466,8 +478,9 @@ TAnswerResult TRequestThread::ReadAnswer(TRequestData& answer) {
   bool first = true;
   for (;;) {
     if (!ReadMore(Upstream(), answer, available, first)) {
-      if (Terminated() || !Browser().Connected()) return TAnswerResult::Failed;
-      if (!received) return TAnswerResult::NothingReceived;
+      if (Stopped() || !Browser().Connected()) return TAnswerResult::Failed;
+      if (!received) return AnswerTimedOut() ? TAnswerResult::Failed : TAnswerResult::NothingReceived;
+      upstreamKept_ = true;
       return TAnswerResult::Complete;
     }
     first = false;
@@ -479,10 +492,13 @@ TAnswerResult TRequestThread::ReadAnswer(TRequestData& answer) {
     bool failed = false;
     ForwardInformational(answer, failed);
     if (failed) return TAnswerResult::Failed;
-    if (answer.Length() > 0 && IsCompleteAnswer(answer)) return TAnswerResult::Complete;
-    available = WaitData(Upstream(), kWaitMs);
+    if (answer.Length() > 0 && IsCompleteAnswer(answer)) {
+      upstreamKept_ = true;
+      return TAnswerResult::Complete;
+    }
+    available = WaitData(Upstream(), WaitMs());
     if (available <= 0) {
-      if (Terminated()) return TAnswerResult::Failed;
+      if (Stopped()) return TAnswerResult::Failed;
       return TAnswerResult::Complete;
     }
   }
@@ -491,7 +507,8 @@ TAnswerResult TRequestThread::ReadAnswer(TRequestData& answer) {
 TAnswerResult TRequestThread::StreamAnswer() {
   TRequestData& answer = *answer_;
   const int32_t limit = settings_.maxDataLength;
-  if (!ReadMore(Upstream(), answer, 0, true)) return Terminated() ? TAnswerResult::Failed : TAnswerResult::NothingReceived;
+  if (!ReadMore(Upstream(), answer, 0, true))
+    return Stopped() || AnswerTimedOut() ? TAnswerResult::Failed : TAnswerResult::NothingReceived;
   bool headerSent = false;
   for (;;) {
     if (!headerSent) {
@@ -506,6 +523,7 @@ TAnswerResult TRequestThread::StreamAnswer() {
       }
     }
     if (answer.Length() > 0 && IsCompleteAnswer(answer)) {
+      upstreamKept_ = true;
       if (!headerSent) {
         if (settings_.CloseEveryConnection()) answer.SetConnectionClose();
         return SendMessage(Browser(), 0, true, answer) ? TAnswerResult::Complete : TAnswerResult::Failed;
@@ -532,11 +550,14 @@ TAnswerResult TRequestThread::StreamAnswer() {
       TunnelError(TooLargeText());
       return TAnswerResult::Failed;
     }
-    const int32_t n = WaitData(Upstream(), kWaitMs);
+    const int32_t n = WaitData(Upstream(), WaitMs());
     if (n <= 0) return TAnswerResult::Failed;
     if (headerSent && n >= kDirectMoveBytes) {
       const MoveOutcome moved = MoveBody(n);
-      if (moved == MoveOutcome::Done) return TAnswerResult::Complete;
+      if (moved == MoveOutcome::Done) {
+        upstreamKept_ = true;
+        return TAnswerResult::Complete;
+      }
       if (moved == MoveOutcome::Failed) return TAnswerResult::Failed;
       if (moved == MoveOutcome::Moved) continue;
     }
@@ -585,7 +606,7 @@ bool TRequestThread::PassThrough() {
   if (!SendMessage(Browser(), answer.HeaderLength(), true, answer)) return false;
   answer.SetLength(0);
   for (;;) {
-    const int32_t n = WaitData(Upstream(), kWaitMs);
+    const int32_t n = WaitData(Upstream(), WaitMs());
     if (n <= 0 || !ReadMore(Upstream(), answer, n, true)) return true;
     if (!SendMessage(Browser(), 0, true, answer)) return false;
   }
@@ -601,7 +622,10 @@ bool TRequestThread::SendRequestBody() {
   }
   bool headerSent = false;
   for (;;) {
-    if (request.IsCompleteRequest()) return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    if (request.IsCompleteRequest()) {
+      SetAsideFollowingBytes();
+      return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    }
     if (!headerSent) {
       if (!SendHeaderBlock(Upstream(), request, true)) return false;
       headerSent = true;
@@ -613,7 +637,7 @@ bool TRequestThread::SendRequestBody() {
       TunnelError(TooLargeText());
       return false;
     }
-    const int32_t n = WaitData(Browser(), kWaitMs);
+    const int32_t n = WaitData(Browser(), WaitMs());
     if (n <= 0 || !ReadMore(Browser(), request, n, false)) return false;
   }
 }
@@ -626,43 +650,61 @@ bool TRequestThread::PlainExchange(int attempt) {
     if (!viaProxy_) {
       answer_->Assign("HTTP/1.1 200 OK Connected\r\n\r\n");
       if (!SendMessage(Browser(), 0, true, *answer_)) {
-        Terminate();
+        EndConnection();
         return true;
       }
       // Bytes a client sent right behind its request already belong to the tunnel.
       const int32_t length = request.HeaderLength();
       if (request.Length() > length && !SendMessage(Upstream(), length, true, request)) {
-        Terminate();
+        EndConnection();
         return true;
       }
     } else if (!SendMessage(Upstream(), 0, true, request) || StreamAnswer() != TAnswerResult::Complete) {
-      Terminate();
+      EndConnection();
       return true;
     }
     Shuttle();
     return true;
   }
 
+  // Only a kept connection may have been closed by the server meanwhile; there the first send
+  // fails silently and the request goes once more on a fresh connection.
+  const bool kept = upstreamKept_ && attempt == 1;
   bool sent;
   if (requestOversized_)
     sent = SendRequestBody();
   else
-    sent = SendMessage(Upstream(), 0, attempt > 1, request);
+    sent = SendMessage(Upstream(), 0, !kept, request);
   if (sent) {
     switch (StreamAnswer()) {
       case TAnswerResult::Complete:
         return true;
       case TAnswerResult::Failed:
-        Terminate();
+        EndConnection();
         return true;
       case TAnswerResult::NothingReceived:
         break;
     }
   }
-  if (Terminated() || requestOversized_ || !Browser().Connected() || attempt > 1) return true;
-  // A kept connection the server has closed meanwhile: once more on a fresh one.
+  if (Stopped() || !Browser().Connected()) return true;
+  if (requestOversized_ || !NoAnswer(kept)) return true;
   if (ConnectUpstream(0) != 0) return true;
   upstreamInUse_ = true;
+  return false;
+}
+
+bool TRequestThread::AnswerTimedOut() {
+  if (Stopped() || !Browser().Connected() || !Upstream().Connected()) return false;
+  TunnelError(VGT("Ошибка при получении HTTP-данных ") +
+              Format(VGT("(сервер \"%s\" не ответил за %d с)"), {connectHost_, WaitMs() / 1000}));
+  return true;
+}
+
+bool TRequestThread::NoAnswer(bool kept) {
+  if (Stopped()) return false;
+  if (kept) return true;
+  TunnelError(VGT("Ошибка при получении HTTP-данных ") +
+              Format(VGT("(сервер \"%s\" закрыл соединение без ответа)"), {connectHost_}));
   return false;
 }
 
@@ -761,38 +803,38 @@ std::string TRequestThread::ErrorAnswerText(uint32_t requestVersion, int code, c
   return text;
 }
 
-void TRequestThread::ErrorPage(int code, const std::string& message, bool protect) {
-  if (!errorReporting_) return;
-  if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
-    TLogManager::ShowLogError(message);
+void TRequestThread::Fail(TRelayFailure failure) {
+  // The first failure is the cause; what goes wrong after it only follows from it.
+  if (failure_) return;
+  failure_ = std::move(failure);
+}
+
+void TRequestThread::DeliverFailure() {
+  if (!failure_) return;
+  const TRelayFailure& failure = *failure_;
+  if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(failure.text))
+    TLogManager::ShowLogError(failure.text);
   // Once part of an answer has reached the browser a page would corrupt it: the connection just ends.
-  if (!Terminated() && !answerStarted_ && Browser().Connected()) {
-    // The page is a message of its own: the error may come from inside an operation on the
-    // answer, which must not see its bytes replaced under it.
+  if (failure.page && !Terminated() && !answerStarted_ && Browser().Connected()) {
     TRequestData page;
-    page.Assign(ErrorAnswerText(request_ ? request_->HttpVersion() : 0, code,
-                                ErrorPageText(PartName(), FormatErrorText(message))));
-    if (protect && ProtectsAccessErrors() && !peerIdentity_.empty() && server_) {
+    page.Assign(ErrorAnswerText(request_ ? request_->HttpVersion() : 0, failure.code,
+                                ErrorPageText(PartName(), FormatErrorText(failure.text))));
+    if (failure.protect && ProtectsAccessErrors() && !peerIdentity_.empty() && server_) {
       page.SetCompressMode(server_->CompressMode());
       page.UseCryptoParams(server_->CryptoParams());
       page.Protect(peerIdentity_);
     }
     // Written whether or not the upstream connection still stands: its loss is often the very
     // failure the page reports, and the browser would otherwise get an empty reply.
-    WriteSocket(Browser(), page.Data(), kWaitMs, page.Length());
+    WriteSocket(Browser(), page.Data(), kWaitMs, page.Length(), false);
   }
   Terminate();
 }
 
-void TRequestThread::TunnelError(const std::string& message) { ErrorPage(510, message, false); }
+void TRequestThread::TunnelError(const std::string& message) { Fail({510, message, true, false}); }
 
-void TRequestThread::AccessError(int code, const std::string& message) { ErrorPage(code, message, true); }
+void TRequestThread::AccessError(int code, const std::string& message) { Fail({code, message, true, true}); }
 
-void TRequestThread::LogOnlyError(const std::string& message) {
-  if (!errorReporting_) return;
-  if (settings_.LogsWith(logflags::kService) && log_ && !log_->WriteService(message))
-    TLogManager::ShowLogError(message);
-  Terminate();
-}
+void TRequestThread::LogOnlyError(const std::string& message) { Fail({0, message, false, false}); }
 
 }  // namespace vg

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ namespace vg {
 
 class TRequestThread;
 
-// A message of the relay: its failures become error pages of the owning thread.
+// A message of the relay: its failures are noted on the owning thread, which answers them.
 class TRequestData : public TSecureHTTPData {
  public:
   explicit TRequestData(TRequestThread* owner = nullptr) : owner_(owner) {}
@@ -36,8 +37,19 @@ class TRequestData : public TSecureHTTPData {
   TRequestThread* owner_;
 };
 
-// How reading an answer ended.
+// How reading an answer ended. NothingReceived: the upstream connection was found closed before
+// the first byte of an answer, so the request may go once more on a fresh one.
 enum class TAnswerResult { Complete, NothingReceived, Failed };
+
+// A failure of the current request, held as a value until the relay thread answers it with one
+// service log line and, when page is set, one error page.
+struct TRelayFailure {
+  int code = 510;
+  std::string text;
+  bool page = true;
+  // Access errors are protected for the peer identity when one is known.
+  bool protect = false;
+};
 
 class TRequestThread : public TServerClientThread {
  public:
@@ -55,12 +67,18 @@ class TRequestThread : public TServerClientThread {
   explicit TRequestThread(platform::ClientSocket browser);
   ~TRequestThread() override;
 
-  // Error page with status 510.
+  // Failures of the current request. Only the first one of a request counts (later ones are
+  // its consequences); it ends the exchange, and the relay thread then answers it: an error page
+  // with status 510, an error page with the given status (protected for the peer identity when
+  // one is known), or only the service log entry.
   void TunnelError(const std::string& message);
-  // Error page with the given status, protected for the peer identity when one is known.
   void AccessError(int code, const std::string& message);
-  // Service log entry and end of the thread, without a page.
   void LogOnlyError(const std::string& message);
+  const std::optional<TRelayFailure>& Failure() const { return failure_; }
+
+  // How long the relay waits for a peer's next bytes (60 000 ms); tests shorten it.
+  static int WaitMs();
+  static void SetWaitMs(int ms);
 
   std::string CurrentHost() const { return originHost_.empty() ? connectHost_ : originHost_; }
 
@@ -89,9 +107,14 @@ class TRequestThread : public TServerClientThread {
   // Moves the settings' own record of the current protected server to its other location.
   virtual void SwitchConfiguredLocation(const THttpEntry& target) = 0;
 
-  // Socket primitives. "Active": not terminated, the browser connected and, while an upstream
+  // Socket primitives. "Active": not stopped, the browser connected and, while an upstream
   // connection is in use, that one connected too.
   bool IsActive() const;
+  // Terminated, failed, or the connection is to end after this exchange.
+  bool Stopped() const { return Terminated() || ending_ || failure_.has_value(); }
+  // Ends the connection after the current exchange without a page (the failure is already
+  // answered, or there is nobody to tell).
+  void EndConnection() { ending_ = true; }
   // Bytes pending after waiting up to ms for readability; a socket readable with nothing pending
   // has been closed by its peer and is closed here.
   int32_t ProbeSocket(platform::ClientSocket& socket, int ms);
@@ -99,10 +122,11 @@ class TRequestThread : public TServerClientThread {
   int32_t WaitData(platform::ClientSocket& socket, int ms);
   // One read or write of count bytes within ms (60 000 for 0); the bytes transferred.
   int32_t ReadSocket(platform::ClientSocket& socket, char* buffer, int ms, int32_t count);
-  int32_t WriteSocket(platform::ClientSocket& socket, const char* buffer, int ms, int32_t count);
+  // A failed write is reported unless report is false.
+  int32_t WriteSocket(platform::ClientSocket& socket, const char* buffer, int ms, int32_t count, bool report = true);
   // Appends what is pending (available, or what a 60 s wait finds) to the message.
   bool ReadMore(platform::ClientSocket& socket, THTTPData& message, int32_t available, bool clear);
-  // Writes the message from byte from (0: all of it) with error reporting set to reporting.
+  // Writes the message from byte from (0: all of it); a failure is reported when reporting is set.
   bool SendMessage(platform::ClientSocket& socket, int32_t from, bool reporting, const THTTPData& message);
   bool SendHeaderBlock(platform::ClientSocket& socket, const THTTPData& message, bool reporting);
   bool SendBytes(platform::ClientSocket& socket, const char* data, int32_t count, bool reporting);
@@ -130,9 +154,13 @@ class TRequestThread : public TServerClientThread {
   // The answer goes to the browser unchanged (error reporting as given).
   bool PassAnswer(const THTTPData& message, bool reporting);
 
-  bool Reporting() const { return errorReporting_; }
-  void SetReporting(bool on) { errorReporting_ = on; }
   bool UpstreamInUse() const { return upstreamInUse_; }
+  // The upstream connection has carried a whole exchange before: when it turns out closed
+  // before an answer, the server ended an idle kept connection, and the request may go again.
+  bool UpstreamKept() const { return upstreamKept_; }
+  // Notes the failure of an upstream connection that gave no answer at all (closed or silent
+  // within the wait); false when it was a kept connection found closed, which may be retried.
+  bool NoAnswer(bool kept);
   bool ViaProxy() const { return viaProxy_; }
   bool RequestOversized() const { return requestOversized_; }
   const TRelaySettings& Current() const { return settings_; }
@@ -160,6 +188,8 @@ class TRequestThread : public TServerClientThread {
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
   bool PassThrough();
+  // Keeps the bytes behind the end of the request for the next one.
+  void SetAsideFollowingBytes();
   enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
   // Moves the next pending part of a plain answer's body of known length straight to the browser.
   MoveOutcome MoveBody(int32_t pending);
@@ -171,12 +201,21 @@ class TRequestThread : public TServerClientThread {
   bool ShuttleOnce(platform::ClientSocket& from, platform::ClientSocket& to, bool& ended);
   bool LocalForBypass(const std::string& host);
   bool LoopGuard(const THttpEntry& entry);
-  void ErrorPage(int code, const std::string& message, bool protect);
+  void Fail(TRelayFailure failure);
+  // Answers the noted failure: the service log line and the page; the thread then ends.
+  void DeliverFailure();
+  // The upstream connection is still open but nothing came within the wait: the answer's
+  // time-out, which ends the exchange (the request is not sent again).
+  bool AnswerTimedOut();
+  bool upstreamKept_ = false;
   void DropUpstream();
 
   bool upstreamInUse_ = false;
   std::string connectHost_;
-  bool errorReporting_ = true;
+  std::optional<TRelayFailure> failure_;
+  bool ending_ = false;
+  // Bytes that followed the last request in the same read: the start of the next one.
+  std::string following_;
   int requestKind_ = 0;
   std::unique_ptr<platform::ClientSocket> upstream_;
   std::unique_ptr<TRequestData> request_;
@@ -196,7 +235,6 @@ class TRequestThread : public TServerClientThread {
   std::vector<char> tunnelBuffer_;
   // Body bytes on their way through; kept so that its storage is reused.
   std::string streamPart_;
-  TSocketErrorProc previousErrorProc_ = nullptr;
 };
 
 }  // namespace vg

@@ -238,10 +238,25 @@ bool TSecureHTTPData::UseCryptoParams(const TCryptoParams& params) {
 
 std::string TSecureHTTPData::EngineName() const { return GetHeader("Vg-Pe"); }
 
+int32_t TSecureHTTPData::MaxDecompressedLength() const {
+  const int64_t bound = int64_t{std::max<int32_t>(maxDataLength_, 0)} * kDecompressionFactor;
+  return static_cast<int32_t>(std::min<int64_t>(bound, kMaxDecompressedLength));
+}
+
 bool TSecureHTTPData::Decompress(const char* data, int32_t length, std::string& out) {
+  // The size a compressed stream announces is all it can unpack to: refusing it here stops a
+  // bomb before anything is allocated, and tells the user why the page did not come.
+  if (length >= 8) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data) + 4;
+    const uint32_t announced = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+    if (announced > static_cast<uint32_t>(MaxDecompressedLength())) {
+      ReportError(VGT("Передаваемый документ превышает максимально допустимый размер"));
+      return false;
+    }
+  }
   try {
     out = DecompressBytes(std::string_view(data, static_cast<size_t>(length)),
-                          static_cast<uint64_t>(std::max<int32_t>(maxDataLength_, 0)));
+                          static_cast<uint64_t>(MaxDecompressedLength()));
     return true;
   } catch (const std::exception& error) {
     ReportException(CompressFailure(), error);

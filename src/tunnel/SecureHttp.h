@@ -17,8 +17,8 @@
 // its 16-bit little-endian length; for older peers the bare record goes in front of the body.
 //
 // Everything that comes from the wire is checked before it is used: lengths that point outside
-// the data are reported failures, and a decompressed body is bounded by the message's maximum
-// data length. Failures go through ReportError (the access-type failure of a token check through
+// the data are reported failures, and a decompressed body is bounded by MaxDecompressedLength().
+// Failures go through ReportError (the access-type failure of a token check through
 // ReportAccessError) and end the operation with false; on failure the message keeps the body it
 // had before the call.
 #include <cstdint>
@@ -41,8 +41,13 @@ uint32_t AgentVersion(std::string_view agent);
 
 // The first protocol version whose messages carry the parameter text.
 constexpr uint32_t kParameterTextVersion = 65541;
-// The default bound of a message, and of what a protected body may decompress to.
+// The default bound of a message.
 constexpr int32_t kDefaultMaxDataLength = 2097152;
+// A protected body may unpack to this many times the message bound (32 MiB by default): well
+// above what compression of a real page gives within the bound on the wire, yet a bomb of a few
+// kilobytes cannot make either side allocate more.
+constexpr int32_t kDecompressionFactor = 16;
+constexpr int32_t kMaxDecompressedLength = 1 << 30;
 // Both lengths of the parameter text are 16 bits wide.
 constexpr size_t kMaxParameterText = 65535;
 constexpr size_t kKeyRecordSize = 32;
@@ -58,9 +63,13 @@ class TSecureHTTPData : public THTTPData {
   TCryptoEngine& Engine() { return engine_; }
   uint8_t CompressMode() const { return compressMode_; }
   void SetCompressMode(uint8_t mode) { compressMode_ = mode; }
-  // What a protected body or token may decompress to at most.
+  // The bound of the message on the wire.
   int32_t MaxDataLength() const { return maxDataLength_; }
   void SetMaxDataLength(int32_t limit) { maxDataLength_ = limit; }
+  // What a protected body or token may decompress to at most: kDecompressionFactor times
+  // MaxDataLength(), never more than kMaxDecompressedLength. A body announcing more is refused
+  // with the text that a document exceeds the permitted size.
+  int32_t MaxDecompressedLength() const;
   // The value this side puts into "Vg-Pa"; AgentString() unless a gateway announces another.
   const std::string& Agent() const { return agent_; }
   void SetAgent(std::string agent) { agent_ = std::move(agent); }

@@ -128,6 +128,9 @@ const TOwnAddresses& OwnAddresses() {
   return *ownList;
 }
 
-bool IsOwnAddress(uint32_t address) { return (address & 0xFF) == 127 || OwnAddresses().Contains(address); }
+bool IsOwnAddress(uint32_t address) {
+  // A connection to the unspecified address reaches this machine's own listeners.
+  return address == 0 || (address & 0xFF) == 127 || OwnAddresses().Contains(address);
+}
 
 }  // namespace vg

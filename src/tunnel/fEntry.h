@@ -72,7 +72,8 @@ class TOwnAddresses {
 // start; the first IsOwnAddress() builds it when the program did not. Later calls change nothing.
 void InitOwnAddresses();
 const TOwnAddresses& OwnAddresses();
-// Every 127.x.y.z address, and every address of this machine's name as listed at start.
+// The unspecified address 0.0.0.0, every 127.x.y.z address, and every address of this machine's
+// name and interfaces as listed at start.
 bool IsOwnAddress(uint32_t address);
 
 }  // namespace vg

@@ -50,9 +50,11 @@ int64_t Decimal(std::string_view s, bool allowSign, bool& ok) {
   return v;
 }
 
-// A chunk size line: hexadecimal digits between optional spaces; an empty line is 0.
+// A chunk size line: hexadecimal digits between optional spaces, optionally followed by
+// extensions after ";" (skipped: nothing here uses them); an empty line is 0.
 // Returns -1 for anything else, including sizes that do not fit 31 bits.
 int64_t ChunkSize(std::string_view line) {
+  line = line.substr(0, line.find(';'));
   while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
   while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
   int64_t v = 0;
@@ -399,8 +401,9 @@ int32_t THTTPData::StatusCode() const {
   const int32_t s1 = FirstSpace();
   if (s1 == npos) return 0;
   const std::string_view line = View().substr(0, static_cast<size_t>(FirstLineEnd()));
-  const size_t s2 = line.find(' ', static_cast<size_t>(s1) + 1);
-  if (s2 == std::string_view::npos) return 0;
+  // The reason phrase may be missing, and with it the blank before it.
+  size_t s2 = line.find(' ', static_cast<size_t>(s1) + 1);
+  if (s2 == std::string_view::npos) s2 = line.size();
   bool ok = false;
   const int64_t v = Decimal(line.substr(static_cast<size_t>(s1) + 1, s2 - static_cast<size_t>(s1) - 1), false, ok);
   return ok ? static_cast<int32_t>(v) : 0;
@@ -524,6 +527,16 @@ bool THTTPData::EndsWithTerminator() const {
   return length_ >= 4 && std::memcmp(bytes_ + length_ - 4, kTerminator.data(), 4) == 0;
 }
 
+int32_t THTTPData::ChunkedEnd() const {
+  const int32_t t = Terminator();
+  if (!memo_.chunked || t + 4 >= length_) return npos;
+  WalkChunks();
+  if (memo_.chunkState != ChunkState::ZeroSize) return npos;
+  // The size-0 line is followed by trailer lines and an empty line.
+  const int32_t e = Find(kTerminator, memo_.zeroLineEnd);
+  return e == npos ? npos : e + 4;
+}
+
 bool THTTPData::ChunkedComplete() const {
   const int32_t t = Terminator();
   if (!memo_.chunked || t + 4 >= length_ || !EndsWithTerminator()) return false;
@@ -531,15 +544,19 @@ bool THTTPData::ChunkedComplete() const {
   return memo_.chunkState == ChunkState::ZeroSize && memo_.zeroLineEnd <= length_ - 4;
 }
 
-bool THTTPData::IsCompleteRequest() const {
+bool THTTPData::IsCompleteRequest() const { return RequestEnd() != npos; }
+
+int32_t THTTPData::RequestEnd() const {
   const int32_t t = Terminator();
-  if (t == npos) return false;
+  if (t == npos) return npos;
   Framing();
   const Memo& m = memo_;
-  if (t + 4 == length_ && !m.hasContentLength && !m.hasTransferEncoding) return true;
-  if (m.hasContentLength && !m.hasTransferEncoding && m.contentLength >= 0 && length_ - (t + 4) >= m.contentLength)
-    return true;
-  return ChunkedComplete();
+  if (!m.hasContentLength && !m.hasTransferEncoding) return t + 4;
+  if (m.hasContentLength && !m.hasTransferEncoding) {
+    if (m.contentLength >= 0 && length_ - (t + 4) >= m.contentLength) return t + 4 + m.contentLength;
+    return npos;
+  }
+  return ChunkedEnd();
 }
 
 bool THTTPData::IsCompleteResponse() const {

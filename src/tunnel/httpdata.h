@@ -108,7 +108,8 @@ class THTTPData {
   // major is not a positive 16-bit number (a minor that is not one counts as 0).
   uint32_t HttpVersion() const;
   bool HasVersion() const { return HttpVersion() > 0; }
-  // The number between the first and second space of the first line; 0 when there is none.
+  // The number after the first space of the first line, up to the next space or the line end
+  // (the reason phrase is optional); 0 when there is none.
   int32_t StatusCode() const;
   bool IsInformational() const;
   // False exactly when the request target begins with "http://".
@@ -122,8 +123,12 @@ class THTTPData {
   bool IsKeepAlive() const;
   void SetConnectionClose();
 
-  // Completeness, asked by the relay after every read.
+  // Completeness, asked by the relay after every read. A request ends where its framing says:
+  // at its header block without framing headers, after Content-Length body bytes, or after the
+  // empty line that follows the size-0 chunk; bytes beyond belong to the next request.
   bool IsCompleteRequest() const;
+  // Where a complete request ends; npos while it is not complete.
+  int32_t RequestEnd() const;
   bool IsCompleteResponse() const;
 
   // Moves the body bytes received so far out of the message (header block and any unfinished
@@ -175,6 +180,7 @@ class THTTPData {
   void WalkChunks() const;
   int64_t WholeChunksEnd() const;
   bool EndsWithTerminator() const;
+  int32_t ChunkedEnd() const;
   bool ChunkedComplete() const;
   bool TakeContentLength(std::string& out);
   bool TakeChunked(std::string& out);

@@ -49,7 +49,9 @@ struct Reference {
     return n > 2147483647LL || n < -2147483648LL ? -1 : n;
   }
 
-  bool Chunked(size_t t) const {
+  // Answers end where the buffer ends with an empty line; requests at the empty line after the
+  // size-0 line, whatever follows.
+  bool Chunked(size_t t, bool answer) const {
     const auto te = Header("Transfer-Encoding", t);
     if (!te) return false;
     std::string lower = *te;
@@ -57,11 +59,12 @@ struct Reference {
     if (lower == "identity") return false;
     long long p = static_cast<long long>(t) + 4;
     const long long length = static_cast<long long>(s.size());
-    if (p >= length || s.compare(s.size() - 4, 4, "\r\n\r\n") != 0) return false;
+    if (p >= length || (answer && s.compare(s.size() - 4, 4, "\r\n\r\n") != 0)) return false;
     while (p < length) {
       const size_t e = s.find("\r\n", static_cast<size_t>(p));
       if (e == std::string::npos) return false;
       std::string line = s.substr(static_cast<size_t>(p), e - static_cast<size_t>(p));
+      line = line.substr(0, line.find(';'));
       while (!line.empty() && line.front() == ' ') line.erase(0, 1);
       while (!line.empty() && line.back() == ' ') line.pop_back();
       long long size = 0;
@@ -70,7 +73,7 @@ struct Reference {
         size = size * 16 + (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
         if (size > 2147483647LL) return false;
       }
-      if (size == 0) return static_cast<long long>(e) <= length - 4;
+      if (size == 0) return answer ? static_cast<long long>(e) <= length - 4 : s.find("\r\n\r\n", e) != std::string::npos;
       p = static_cast<long long>(e) + 2 + size + 2;
     }
     return false;
@@ -87,18 +90,18 @@ struct Reference {
       const size_t s1 = s.find(' ');
       long long status = 0;
       if (s1 < line) {
-        const size_t s2 = s.find(' ', s1 + 1);
-        if (s2 < line) status = Number(s.substr(s1 + 1, s2 - s1 - 1), false);
+        const size_t s2 = std::min(s.find(' ', s1 + 1), line);
+        status = Number(s.substr(s1 + 1, s2 - s1 - 1), false);
       }
       if (((status >= 100 && status <= 199) || status == 204 || status == 304) && ends) return true;
-    } else if (ends && !cl && !te) {
+    } else if (!cl && !te) {
       return true;
     }
     if (cl && !te) {
       const long long n = Number(*cl, true);
       if (n >= 0 && static_cast<long long>(s.size() - t - 4) >= n) return true;
     }
-    return Chunked(t);
+    return Chunked(t, answer);
   }
 };
 
@@ -107,7 +110,9 @@ struct Reference {
 TEST(HttpCompleteness, RequestsWithoutBody) {
   EXPECT_TRUE(Request("GET / HTTP/1.1\r\nHost: a\r\n\r\n"));
   EXPECT_FALSE(Request("GET / HTTP/1.1\r\nHost: a\r\n"));
-  EXPECT_FALSE(Request("GET / HTTP/1.1\r\nHost: a\r\n\r\nx"));  // does not end with the terminator
+  // What follows the header block is the next request's.
+  EXPECT_TRUE(Request("GET / HTTP/1.1\r\nHost: a\r\n\r\nx"));
+  EXPECT_EQ(Message("GET / HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\n")->RequestEnd(), 18);
   EXPECT_FALSE(Request(""));
   // A framing header means the body decides, even when nothing follows.
   EXPECT_FALSE(Request("GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"));
@@ -120,7 +125,9 @@ TEST(HttpCompleteness, ContentLength) {
   EXPECT_FALSE(Request(head));
   EXPECT_FALSE(Request(head + "1234"));
   EXPECT_TRUE(Request(head + "12345"));
-  EXPECT_TRUE(Request(head + "12345\r\n"));  // surplus is allowed
+  EXPECT_TRUE(Request(head + "12345\r\n"));  // surplus is allowed: the next request's
+  EXPECT_EQ(Message(head + "12345GET")->RequestEnd(), static_cast<int32_t>(head.size()) + 5);
+  EXPECT_EQ(Message(head + "1234")->RequestEnd(), THTTPData::npos);
   EXPECT_TRUE(Response("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n12345"));
   EXPECT_FALSE(Response("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n12345"));
   EXPECT_FALSE(Request("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n12345"));
@@ -138,7 +145,9 @@ TEST(HttpCompleteness, AnswersWithoutBodyByStatus) {
   }
   EXPECT_FALSE(Response("HTTP/1.1 200 OK\r\n\r\n"));  // ends only when the server closes
   EXPECT_FALSE(Response("HTTP/1.1 205 Reset\r\n\r\n"));
-  EXPECT_FALSE(Response("HTTP/1.1 204\r\n\r\n"));  // no second space: status 0
+  // The reason phrase is optional, with or without the blank before it.
+  EXPECT_TRUE(Response("HTTP/1.1 204\r\n\r\n"));
+  EXPECT_TRUE(Response("HTTP/1.1 304 \r\n\r\n"));
   EXPECT_TRUE(Response("HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n"));
 }
 
@@ -159,9 +168,16 @@ TEST(HttpCompleteness, ChunkedRules) {
   EXPECT_FALSE(Response(h + "5\r\nhello\r\n\r\n"));
   EXPECT_FALSE(Response(h + "5\r\nhello\r\n"));
   EXPECT_FALSE(Response(h));
-  // Extensions, inner blanks, tabs and foreign characters make the size invalid.
-  EXPECT_FALSE(Response(h + "5;ext=1\r\nhello\r\n0\r\n\r\n"));
-  EXPECT_FALSE(Response(h + "0;ext=1\r\n\r\n"));
+  // Extensions are skipped.
+  EXPECT_TRUE(Response(h + "5;ext=1\r\nhello\r\n0\r\n\r\n"));
+  EXPECT_TRUE(Response(h + "5 ; a=\"b;c\"\r\nhello\r\n0;ext=1\r\n\r\n"));
+  EXPECT_TRUE(Response(h + "0;ext=1\r\n\r\n"));
+  // A chunked request ends at the empty line after the size-0 line, also when more follows.
+  const std::string post = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string body = "5;x\r\nhello\r\n0\r\nT: 1\r\n\r\n";
+  EXPECT_EQ(Message(post + body + "GET / HTTP/1.1\r\n\r\n")->RequestEnd(), static_cast<int32_t>(post.size() + body.size()));
+  EXPECT_FALSE(Request(post + "5\r\nhello\r\n0\r\nT: 1\r\n"));
+  // Inner blanks, tabs and foreign characters make the size invalid.
   EXPECT_FALSE(Response(h + "1 0\r\n0123456789abcdef\r\n0\r\n\r\n"));
   EXPECT_FALSE(Response(h + "\t5\r\nhello\r\n0\r\n\r\n"));
   EXPECT_FALSE(Response(h + "0x5\r\nhello\r\n0\r\n\r\n"));

@@ -84,8 +84,11 @@ TEST(HttpStartLine, Version) {
 TEST(HttpStartLine, StatusCode) {
   EXPECT_EQ(Message("HTTP/1.1 200 OK\r\n\r\n")->StatusCode(), 200);
   EXPECT_EQ(Message("HTTP/1.1 404  Not Found\r\n\r\n")->StatusCode(), 404);
-  EXPECT_EQ(Message("HTTP/1.1 200\r\n\r\n")->StatusCode(), 0);  // no reason phrase, no second space
-  EXPECT_EQ(Message("HTTP/1.1 200\r\nX: a b\r\n\r\n")->StatusCode(), 0);
+  // The reason phrase is optional, and so is the blank before it.
+  EXPECT_EQ(Message("HTTP/1.1 200\r\n\r\n")->StatusCode(), 200);
+  EXPECT_EQ(Message("HTTP/1.1 304 \r\n\r\n")->StatusCode(), 304);
+  EXPECT_EQ(Message("HTTP/1.1 200\r\nX: a b\r\n\r\n")->StatusCode(), 200);
+  EXPECT_EQ(Message("HTTP/1.1 200")->StatusCode(), 200);
   EXPECT_EQ(Message("HTTP/1.1  200 OK\r\n\r\n")->StatusCode(), 0);
   EXPECT_EQ(Message("HTTP/1.1 2x0 OK\r\n\r\n")->StatusCode(), 0);
   EXPECT_EQ(Message("HTTP/1.1 99999999999 OK\r\n\r\n")->StatusCode(), 0);

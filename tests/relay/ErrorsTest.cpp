@@ -60,7 +60,8 @@ TEST_F(ErrorsTest, RequestsWithoutATargetOrForThisPortAreRefused) {
   std::string answer = Exchange("GET / HTTP/1.1\r\n\r\n");
   EXPECT_NE(Utf8(answer).find("Не задан адрес назначения"), std::string::npos) << Utf8(answer);
 
-  for (const std::string host : {"127.0.0.1", "127.3.4.5", "localhost"}) {
+  // The unspecified address reaches this machine's listener as well.
+  for (const std::string host : {"127.0.0.1", "127.3.4.5", "localhost", "0.0.0.0", "0"}) {
     answer = Exchange("GET http://" + host + ":" + std::to_string(tunnel.Port()) + "/ HTTP/1.1\r\nHost: " + host +
                       "\r\n\r\n");
     EXPECT_EQ(StatusOf(answer), 510) << host;

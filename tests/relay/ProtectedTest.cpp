@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -27,11 +28,12 @@ namespace {
 
 std::string Utf8(const std::string& cp1251) { return vg::platform::Cp1251ToUtf8(cp1251); }
 
-vg::TCryptoParams Params(const std::string& uid, const std::string& partner) {
+vg::TCryptoParams Params(const std::string& uid, const std::string& partner, const std::string& fail = {}) {
   vg::TCryptoParams p;
   p.SetEngineType("Emulation/1.0");
   p.AddParam(0, uid);
   p.AddParam(1, partner);
+  if (!fail.empty()) p.AddParam(2, fail);
   return p;
 }
 
@@ -42,7 +44,10 @@ vg::TCryptoParams Params(const std::string& uid, const std::string& partner) {
 //   /plain     200 in the clear (no "Vg-Pe")
 //   /wrongkey  protected under a key the request did not carry
 //   /big       a protected answer of 3 MiB
+//   /bigzipM   the same compressed in mode M (1 or 2)
+//   /bomb      4 MiB of zeros compressed in mode 2: a few kilobytes on the wire
 //   /hangup    no answer: the connection is closed
+//   /mute      no answer: the connection stays open until the gateway stops
 class TestGateway {
  public:
   TestGateway() {
@@ -104,6 +109,10 @@ class TestGateway {
       const std::string raw = buffer.substr(0, end + 4 + need);
       buffer.erase(0, raw.size());
       const std::string answer = Answer(raw);
+      if (answer == kMute) {
+        while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        break;
+      }
       if (answer.empty()) break;
       if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;
     }
@@ -156,13 +165,17 @@ class TestGateway {
     const std::string path = target.substr(target.rfind('/'));
     if (path == "/591" && !gave591_.exchange(true)) return "HTTP/1.1 591 New key\r\nContent-Length: 0\r\n\r\n";
     if (path == "/401") return "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\nContent-Length: 0\r\n\r\n";
+    if (path == "/mute") return kMute;
     if (path == "/plain") return "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\ngateway page";
     std::string body = "protected " + raw.substr(0, raw.find(' ')) + " " + path;
     const int32_t at = request.HeaderLength();
     if (at > 0 && request.Length() > at) body += " " + std::string(request.View().substr(static_cast<size_t>(at)));
-    if (path == "/big") body = Body(3 * 1024 * 1024);
+    if (path == "/big" || path.rfind("/bigzip", 0) == 0) body = Body(3 * 1024 * 1024);
+    if (path == "/bomb") body.assign(4 * 1024 * 1024, '\0');
     vg::TSecureHTTPData answer;
     answer.UseCryptoParams(Params("gate-1", "client-1"));
+    if (path.rfind("/bigzip", 0) == 0) answer.SetCompressMode(static_cast<uint8_t>(path.back() - '0'));
+    if (path == "/bomb") answer.SetCompressMode(2);
     answer.SetMaxDataLength(8 * 1024 * 1024);
     answer.Assign("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
                   "\r\n\r\n" + body);
@@ -171,6 +184,7 @@ class TestGateway {
     return answer.AsString();
   }
 
+  static constexpr const char* kMute = "mute";
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -192,14 +206,14 @@ class ProtectedTest : public ::testing::Test {
     vg::ConnectionKeys().Clear();
     AddServer("127.0.0.1:" + std::to_string(gateway.Port()), "");
   }
-  void AddServer(const std::string& main, const std::string& reserve) {
+  void AddServer(const std::string& main, const std::string& reserve, const std::string& fail = {}) {
     tunnel.Configure([&](vg::TQSClientConfig& c) {
       while (c.ServerCount() > 0) c.DeleteServer(c.GetServer(0));
       auto s = std::make_unique<vg::TProtectedServer>();
       s->SetAddressesText("www.protected.test");
       s->VeilgateLocation().Parse(main);
       s->ReserveLocation().Parse(reserve);
-      s->SetCryptoParams(Params("client-1", "gate-1"));
+      s->SetCryptoParams(Params("client-1", "gate-1", fail));
       c.AddServer(std::move(s));
     });
   }
@@ -291,6 +305,53 @@ TEST_F(ProtectedTest, AnswersThatDoNotCheckOutEndTheConnection) {
   answer = f.ReadUntilClose(20000);
   EXPECT_NE(Utf8(answer).find("Передаваемый документ превышает максимально допустимый размер"), std::string::npos)
       << Utf8(answer.substr(0, 300));
+}
+
+TEST_F(ProtectedTest, CompressedAnswersMayUnpackBeyondTheLimitButBombsAreRefused) {
+  RawClient c(tunnel.Port());
+  for (const std::string mode : {"1", "2"}) {
+    c.Send(Get("/bigzip" + mode));
+    const std::string answer = c.ReadAnswer(20000);
+    ASSERT_EQ(StatusOf(answer), 200) << Utf8(answer.substr(0, 400));
+    EXPECT_TRUE(BodyOf(answer) == Body(3 * 1024 * 1024)) << "mode " << mode;
+  }
+
+  tunnel.Configure([](vg::TQSClientConfig& c) { c.SetMaxHttpDataLength(64 * 1024); });
+  RawClient d(tunnel.Port());
+  d.Send(Get("/bomb"));
+  const std::string answer = d.ReadUntilClose(20000);
+  EXPECT_EQ(StatusOf(answer), 510);
+  EXPECT_NE(Utf8(answer).find("Передаваемый документ превышает максимально допустимый размер"), std::string::npos)
+      << Utf8(answer.substr(0, 400));
+}
+
+TEST_F(ProtectedTest, OneFailureGivesOnePageAndOneLogLine) {
+  // The engine cannot sign, so the key request cannot be built.
+  AddServer("127.0.0.1:" + std::to_string(gateway.Port()), "", "Sign");
+  RawClient c(tunnel.Port());
+  c.Send(Get("/page"));
+  const std::string answer = c.ReadUntilClose();
+  EXPECT_EQ(StatusOf(answer), 510) << Utf8(answer);
+  EXPECT_EQ(answer.find("HTTP/", 1), std::string::npos) << Utf8(answer);
+  const std::string log = tunnel.ServiceLog();
+  size_t lines = 0;
+  for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 1u) << Utf8(log);
+  // The line and the page tell the same cause.
+  const std::string cause = log.substr(log.find(" : ") + 3, log.find("\r\n") - log.find(" : ") - 3);
+  EXPECT_NE(answer.find(cause), std::string::npos) << Utf8(answer) << "\n" << Utf8(cause);
+  EXPECT_EQ(gateway.Seen().size(), 0u);
+}
+
+TEST_F(ProtectedTest, ASilentGatewayGetsTheRequestOnce) {
+  ShortWait wait(1000);
+  RawClient c(tunnel.Port());
+  c.Send(Get("/mute"));
+  const std::string answer = c.ReadUntilClose(10000);
+  EXPECT_EQ(StatusOf(answer), 510);
+  EXPECT_NE(Utf8(answer).find("не ответил за 1 с"), std::string::npos) << Utf8(answer);
+  // The key request and the request itself, once.
+  EXPECT_EQ(gateway.Seen().size(), 2u);
 }
 
 TEST_F(ProtectedTest, AGatewayThatHangsUpLeavesTheBrowserAnErrorPage) {

@@ -204,6 +204,34 @@ void TestHttpServer::AcceptLoop() {
   }
 }
 
+namespace {
+// Words drawn by a fixed generator: compresses about as well as a real page does.
+std::string Text(size_t n) {
+  static const char* const kWords[] = {"<p>", "the", "relay", "answer", "page", "protected", "server", "data",
+                                       "browser", "of", "and", "a", "</p>\n", "gateway", "request", "key",
+                                       "compressed", "long", "table", "row", "<td>", "</td>", "value", "1997"};
+  std::string out;
+  out.reserve(n + 16);
+  uint32_t state = 12345;
+  while (out.size() < n) {
+    state = state * 1103515245u + 12345u;
+    out += kWords[(state >> 16) % (sizeof kWords / sizeof kWords[0])];
+    out += (state >> 8) % 7 == 0 ? "\n" : " ";
+    if ((state >> 4) % 11 == 0) out += std::to_string(state % 100000);
+  }
+  out.resize(n);
+  return out;
+}
+
+std::string ToHex(size_t n) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%zx", n);
+  return text;
+}
+}  // namespace
+
+std::string TextBody(size_t n) { return Text(n); }
+
 void TestHttpServer::Serve(int fd) {
   std::string buffer;
   for (;;) {
@@ -262,6 +290,21 @@ void TestHttpServer::Serve(int fd) {
         answer += size + body.substr(at, piece) + "\r\n";
       }
       answer += "0\r\n\r\n";
+    } else if (target.rfind("/text/", 0) == 0) {
+      const std::string text = Text(number("/text/"));
+      answer = version + " 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(text.size()) +
+               "\r\n\r\n" + text;
+    } else if (target.rfind("/chunkext/", 0) == 0) {
+      const size_t n = number("/chunkext/");
+      answer = version + " 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+      if (n > 0) answer += ToHex(n) + ";name=value;x\r\n" + Body(n) + "\r\n";
+      answer += "0;last\r\n\r\n";
+    } else if (target.rfind("/bare/", 0) == 0 || target.rfind("/bareblank/", 0) == 0) {
+      const bool blank = target.rfind("/bareblank/", 0) == 0;
+      const unsigned code = static_cast<unsigned>(number(blank ? "/bareblank/" : "/bare/"));
+      answer = version + " " + std::to_string(code) + (blank ? " " : "") + "\r\n";
+      if (!(code < 200 || code == 204 || code == 304)) answer += "Content-Length: 2\r\n\r\nok";
+      else answer += "\r\n";
     } else if (target.rfind("/close/", 0) == 0) {
       answer = version + " 200 OK\r\n\r\n" + Body(number("/close/"));
       closeAfter = true;

@@ -15,6 +15,7 @@
 
 #include "config/Cfg_Clnt.h"
 #include "tunnel/Abt_Clnt.h"
+#include "tunnel/ReqThrd.h"
 #include "tunnel/httpdata.h"
 
 namespace relaytest {
@@ -38,10 +39,16 @@ int FreePort();
 // The byte at position i of every generated body.
 inline char BodyByte(size_t i) { return static_cast<char>('a' + i % 26); }
 std::string Body(size_t n);
+// The body of /text/N.
+std::string TextBody(size_t n);
 
 // An HTTP/1.1 server on 127.0.0.1 with answers chosen by the request target:
 //   /len/N          200, Content-Length, N body bytes (HEAD: the header only)
 //   /chunked/N      200, chunked in pieces of 1000 bytes
+//   /text/N         200, N bytes of text that compress like a real page (TextBody(N))
+//   /chunkext/N     200, one chunk of N bytes, every size line with chunk extensions
+//   /bare/C         status line "HTTP/1.1 C" without reason phrase (/bareblank/C: with the blank);
+//                   a 2-byte body unless C is 1xx, 204 or 304
 //   /close/N        200 without length; N bytes, then the connection closes
 //   /lenclose/N     like /len/N, then the connection closes without a word
 //   /status/C       status C with an empty body ("Content-Length: 0" unless 1xx, 204 or 304)
@@ -147,6 +154,14 @@ class InProcessTunnel {
   TempDir dir_;
   std::unique_ptr<vg::TQSVeilgateAboutForm> form_;
   int port_ = 0;
+};
+
+// The relay's wait for a peer (60 s), shortened while the object lives.
+struct ShortWait {
+  explicit ShortWait(int ms) { vg::TRequestThread::SetWaitMs(ms); }
+  ~ShortWait() { vg::TRequestThread::SetWaitMs(0); }
+  ShortWait(const ShortWait&) = delete;
+  ShortWait& operator=(const ShortWait&) = delete;
 };
 
 // An HTTP request through the tunnel: "GET http://127.0.0.1:port/path HTTP/1.1" with Host.

@@ -11,16 +11,6 @@ using vg::platform::WakeSignal;
 
 constexpr size_t kReadSize = 65536;
 
-// Where a complete request ends: after its declared body, or at the end of what is there.
-int32_t RequestEnd(const vg::THTTPData& request) {
-  const int32_t header = request.HeaderLength();
-  if (header > 0 && !request.HasHeader("Transfer-Encoding")) {
-    const int32_t declared = std::max(request.GetHeaderInt("Content-Length"), 0);
-    if (static_cast<int64_t>(header) + declared <= request.Length()) return header + declared;
-  }
-  return request.Length();
-}
-
 TReadResult FromStatus(IoStatus status) {
   switch (status) {
     case IoStatus::TimedOut: return TReadResult::TimedOut;
@@ -71,7 +61,8 @@ TReadResult ReadRequest(ClientSocket& socket, vg::THTTPData& request, std::strin
     if (r == TReadResult::Closed && !request.IsEmpty()) return TReadResult::Failed;
     if (r != TReadResult::Complete) return r;
   }
-  const int32_t end = RequestEnd(request);
+  // What follows the request's end is the start of the next one.
+  const int32_t end = request.RequestEnd();
   if (end < request.Length()) {
     carry.assign(request.View().substr(static_cast<size_t>(end)));
     request.SetLength(end);
