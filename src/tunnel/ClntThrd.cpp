@@ -89,8 +89,7 @@ bool TClientRequestThread::CheckCommand() {
   const std::string command = value.substr(0, value.find('='));
   if (!platform::SameTextCp1251(command, "cc")) return true;
   THttpEntry entry;
-  entry.Parse(request.GetHeader("Vg-Oh"));
-  if (entry.Host().empty()) entry.Parse(request.GetHost());
+  entry.Parse(request.GetHost());
   std::unique_ptr<TProtectedServer> server = LookupServer(entry);
   if (!server) return false;
   TCryptoEngine engine;

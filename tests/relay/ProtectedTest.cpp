@@ -249,6 +249,18 @@ TEST_F(ProtectedTest, AKeyIsAgreedOnceAndRequestsTravelProtected) {
   EXPECT_EQ(vg::ConnectionKeys().Count(), 0u);
 }
 
+TEST_F(ProtectedTest, APageNamingAProtectedServerInVgOhIsNotRoutedThere) {
+  TestHttpServer web;
+  const std::string host = "127.0.0.1:" + std::to_string(web.Port());
+  RawClient c(tunnel.Port());
+  c.Send("GET http://" + host + "/echo HTTP/1.1\r\nHost: " + host +
+         "\r\nVg-Oh: www.protected.test\r\nVg-Oh: www.protected.test\r\n\r\n");
+  const std::string answer = c.ReadAnswer();
+  EXPECT_EQ(StatusOf(answer), 200) << Utf8(answer);
+  EXPECT_EQ(BodyOf(answer).find("Vg-Oh"), std::string::npos) << answer;
+  EXPECT_TRUE(gateway.Seen().empty());
+}
+
 TEST_F(ProtectedTest, ANewKeyOnlyWhenTheGatewayAsksForItOnTheFirstAttempt) {
   RawClient c(tunnel.Port());
   c.Send(Get("/591"));
