@@ -127,7 +127,57 @@ std::string ExceptionText(const std::string& first, const std::exception& e) {
   return Format(VGT("%s (%s: %s)"), {first, platform::ClassNameOf(e), MessageOf(e)});
 }
 bool AsksForNewKey(int status) { return status == 401 || status == 407 || status == 591; }
+
+// An answer without a signature may come from anyone between the tunnel and the gateway, yet the
+// browser takes it as the protected site's own. It keeps what the gateway's login flow needs
+// (status, authentication challenge, redirect target, the page itself) and loses what could act
+// for that site: a redirect keeps only its Location; a page is served sandboxed (no script, an
+// origin of its own, forms still sent) and sets no cookie.
+std::string UnsignedAnswerText(const THTTPData& answer) {
+  const std::string_view all = answer.View();
+  const auto header = static_cast<size_t>(answer.HeaderLength());
+  const size_t firstLineEnd = all.find("\r\n");
+  if (header == 0 || firstLineEnd == std::string_view::npos) return std::string(all);
+  const bool redirect = answer.StatusCode() / 100 == 3;
+  const bool chunked = !redirect && answer.HasHeader("Transfer-Encoding");
+  static const std::string_view kKept[] = {"WWW-Authenticate", "Proxy-Authenticate", "Content-Type",
+                                           "Content-Language", "Date",             "Retry-After",
+                                           "Connection",       "Transfer-Encoding"};
+  std::string text(all.substr(0, firstLineEnd + 2));
+  for (size_t pos = firstLineEnd + 2; pos + 2 < header;) {
+    const size_t end = all.find("\r\n", pos);
+    const std::string_view line = all.substr(pos, end - pos);
+    pos = end + 2;
+    const std::string_view name = line.substr(0, std::min(line.find(':'), line.size()));
+    bool keep = platform::SameTextCp1251(name, "Location") || platform::SameTextCp1251(name, "Connection");
+    if (!redirect)
+      for (const std::string_view kept : kKept) keep = keep || platform::SameTextCp1251(name, kept);
+    if (keep) text.append(line).append("\r\n");
+  }
+  const std::string_view body = redirect ? std::string_view() : all.substr(header);
+  if (!redirect) {
+    text += "Content-Security-Policy: sandbox allow-forms\r\n";
+    text += "X-Content-Type-Options: nosniff\r\n";
+  }
+  text += "Cache-Control: no-store\r\n";
+  if (!chunked) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  text += "\r\n";
+  text.append(body);
+  return text;
+}
 }  // namespace
+
+bool TClientRequestThread::PassUnsignedAnswer(bool reporting) {
+  TRequestData& answer = Answer();
+  answer.Assign(UnsignedAnswerText(answer));
+  // A gateway often closes after such an answer: what came still goes to the browser.
+  if (Terminated() || !Browser().Connected()) return false;
+  const bool saved = Reporting();
+  SetReporting(reporting);
+  const bool sent = WriteSocket(Browser(), answer.Data(), kWaitMs, answer.Length()) == answer.Length();
+  SetReporting(saved);
+  return sent;
+}
 
 bool TClientRequestThread::ProtectedExchange(int attempt) {
   TRequestData& request = Request();
@@ -141,7 +191,7 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
         const int status = answer.StatusCode();
         if (status == 401 || status == 407) {
           // Authentication is the browser's business.
-          PassAnswer(answer, true);
+          PassUnsignedAnswer(true);
           return true;
         }
         if (attempt == 1 && NeedNewKey(false)) return false;
@@ -203,8 +253,8 @@ bool TClientRequestThread::UnprotectAnswer() {
   if (!Server()) return true;
   TRequestData& answer = Answer();
   if (Current().errorTraceMode && !answer.HasHeader("Vg-Pe")) {
-    // An unprotected answer, a plain error page of the gateway for instance: shown as it is.
-    PassAnswer(answer, false);
+    // An unprotected answer, a plain error page of the gateway for instance: shown, defused.
+    PassUnsignedAnswer(false);
     LogOnlyError(VGT("Получен незащищенный ответ"));
     return false;
   }
@@ -213,7 +263,9 @@ bool TClientRequestThread::UnprotectAnswer() {
   TRequestData received;
   if (logBad) received.Assign(answer);
   std::string peer = peerIdentity_;
-  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Terminated()) {
+  const bool head = plainRequest_ && plainRequest_->RequestKind() == THTTPData::rkHead;
+  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Terminated() &&
+      FitFramingToBody(answer, head) && !Terminated()) {
     if (peerIdentity_.empty()) peerIdentity_ = peer;
     return true;
   }
@@ -256,14 +308,14 @@ bool TClientRequestThread::AgreeKey(bool forced) {
     const int status = answer.StatusCode();
     if (status == 302 || status == 401 || status == 407) {
       if (forced)
-        PassAnswer(answer, true);
+        PassUnsignedAnswer(true);
       else
         TunnelError(SessionFailure());
       return false;
     }
     if ((Current().errorTraceMode || status == 511) && !answer.HasNoBody() && !answer.HasHeader("Vg-Pe")) {
       // The gateway's own page explains the refusal better than ours.
-      PassAnswer(answer, true);
+      PassUnsignedAnswer(true);
       LogOnlyError(SessionFailure());
       return false;
     }

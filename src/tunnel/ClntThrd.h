@@ -32,6 +32,8 @@ class TClientRequestThread : public TRequestThread {
   bool BuildKeyRequest(TRequestData& message);
   bool AcceptKey();
   bool NeedNewKey(bool forced);
+  // Hands the answer, which carries no signature, to the browser defused (see ClntThrd.cpp).
+  bool PassUnsignedAnswer(bool reporting);
 
  private:
   // The browser's request as it was before protection, so that a retry under a new key

@@ -288,12 +288,14 @@ TEST_F(ProtectedTest, AnswersThatDoNotCheckOutEndTheConnection) {
   EXPECT_EQ(StatusOf(answer), 510) << answer;
   EXPECT_NE(Utf8(answer).find("Ошибка расшифрования"), std::string::npos) << Utf8(answer);
 
-  // In error trace mode the gateway's plain page is shown as it is.
+  // In error trace mode the gateway's plain page is shown, unable to act for the site.
   tunnel.Configure([](vg::TQSClientConfig& c) { c.SetErrorTraceMode(true); });
   RawClient e(tunnel.Port());
   e.Send(Get("/plain"));
   answer = e.ReadUntilClose();
-  EXPECT_EQ(answer, "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\ngateway page");
+  EXPECT_EQ(answer,
+            "HTTP/1.1 200 OK\r\nContent-Security-Policy: sandbox allow-forms\r\nX-Content-Type-Options: nosniff\r\n"
+            "Cache-Control: no-store\r\nContent-Length: 12\r\n\r\ngateway page");
   EXPECT_NE(Utf8(tunnel.ServiceLog()).find("Получен незащищенный ответ"), std::string::npos);
 
   // A protected answer beyond the message limit is refused.
