@@ -1,6 +1,8 @@
 #include "tunnel/ClntThrd.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 
 #include "platform/SysUtils.h"
 #include "platform/TextCase.h"
@@ -54,30 +56,71 @@ void TClientRequestThread::SwitchConfiguredLocation(const THttpEntry& target) {
   if (TProtectedServer* configured = config.FindServer(target)) configured->SwitchLocation();
 }
 
+bool ClientAdmitted(uint8_t accessType, uint32_t remote, uint32_t local, const std::vector<uint32_t>& allowed) {
+  switch (accessType) {
+    case 0:
+      return true;
+    case 2:
+      return std::find(allowed.begin(), allowed.end(), remote) != allowed.end();
+    default:
+      return remote == local || IsOwnAddress(remote);
+  }
+}
+
+std::string TClientRequestThread::RefusalText(uint32_t remote) {
+  return Format(VGT("Адресу %d.%d.%d.%d в доступе отказано"),
+                {remote & 0xFF, (remote >> 8) & 0xFF, (remote >> 16) & 0xFF, remote >> 24});
+}
+
+std::string TClientRequestThread::RefusalAtAccept(const platform::ClientSocket& accepted) {
+  uint8_t accessType = 0;
+  {
+    TQSClientConfig& config = Settings();
+    TConfigLock lock(config);
+    accessType = config.ClientAccessType();
+  }
+  if (accessType == 0 || accessType == 2) return {};
+  const uint32_t remote = accepted.PeerAddress();
+  if (ClientAdmitted(accessType, remote, accepted.LocalAddress(), {})) return {};
+  return RefusalText(remote);
+}
+
+namespace {
+// A refused client gets its page after the header block of its request, read within a short
+// time in all and into a small buffer; beyond a few at once they get no page at all. Refused
+// clients must not tie up the threads, descriptors and memory the admitted ones need.
+constexpr int kRefusedReadMs = 3000;
+constexpr size_t kRefusedReadBytes = 16 * 1024;
+constexpr int kRefusedAtOnce = 32;
+std::atomic<int> refusedNow{0};
+}  // namespace
+
 bool TClientRequestThread::CheckClient() {
   if (!TRequestThread::CheckClient()) return false;
   const uint32_t remote = Browser().PeerAddress();
-  bool admitted;
-  switch (Current().accessType) {
-    case 0:
-      admitted = true;
-      break;
-    case 2: {
-      const auto& hosts = Current().allowedHosts;
-      admitted = std::find(hosts.begin(), hosts.end(), remote) != hosts.end();
-      break;
-    }
-    default:
-      admitted = remote == Browser().LocalAddress();
-      break;
-  }
-  if (admitted) return true;
-  const std::string text = Format(VGT("Адресу %d.%d.%d.%d в доступе отказано"),
-                                  {remote & 0xFF, (remote >> 8) & 0xFF, (remote >> 16) & 0xFF, remote >> 24});
+  if (ClientAdmitted(Current().accessType, remote, Browser().LocalAddress(), Current().allowedHosts)) return true;
+  const std::string text = RefusalText(remote);
   if (Current().LogsWith(logflags::kService) && !Log().WriteService(text))
     TLogManager::ShowLogError(text);
+  if (refusedNow.fetch_add(1) >= kRefusedAtOnce) {
+    refusedNow.fetch_sub(1);
+    Terminate();
+    return false;
+  }
   // The browser takes an answer only after it has sent its request.
-  ReadRequest();
+  std::string head;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusedReadMs);
+  while (head.size() < kRefusedReadBytes && head.find("\r\n\r\n") == std::string::npos && !Terminated()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    const platform::IoResult r = Browser().Read(buffer, std::min(sizeof buffer, kRefusedReadBytes - head.size()),
+                                                static_cast<int>(left.count()), &WakeUp());
+    head.append(buffer, r.bytes);
+    if (r.status != platform::IoStatus::Done) break;
+  }
+  refusedNow.fetch_sub(1);
+  Request().Assign(head);
   TunnelError(VGT("Доступ запрещен"));
   return false;
 }
