@@ -107,10 +107,10 @@ void Configure(uint8_t choice, int upstreamPort) {
   config.SetErrorTraceMode((choice & 16) != 0);
   config.SetSelfTcpPort(1);
   config.SetClientAccessType(vg::TQSClientConfig::kAccessAny);
-  // A request may name its own target in "Vg-Oh", so the protected case keeps the proxy too and
-  // only the loopback gateway bypasses it: no input may send the relay to a host on the network.
+  // Every connection, the protected server's gateway included, goes through the proxy, which is
+  // the same upstream: no target an input names sends the relay to a host on the network.
   config.SetProxyEnabled(true);
-  config.SetBypassProxyForLocal(Protected(choice));
+  config.SetBypassProxyForLocal(false);
   config.SetProxyHost("127.0.0.1");
   config.SetProxyPort(upstreamPort);
   config.SetProxyORPC((choice & 1) != 0);

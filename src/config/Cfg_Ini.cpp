@@ -177,9 +177,9 @@ std::unique_ptr<TConfigStorage> TIniConfigStorage::OpenSection(const std::string
     throw EIniConfigException(Format(VGT("Раздел \"%s\" не существует"), {child}));
   auto storage = std::make_unique<TIniConfigStorage>(fileName_, child, readOnly || readOnly_, typed_);
   if (create && !exists) {
-    // Writing and removing a placeholder item leaves the empty section header behind.
-    if (!platform::profile::WriteValue(fileName_, child, "@", " ") ||
-        !platform::profile::DeleteKey(fileName_, child, "@"))
+    // The empty header is written in one rewrite, so a writer killed here leaves either no
+    // section or the empty one.
+    if (!platform::profile::AddSection(fileName_, child))
       throw EIniConfigException(Format(VGT("Не могу записать элемент \"%s\" в разделе \"%s\". Ошибка %d."),
                                        {"@", child, platform::profile::LastError()}));
   }

@@ -1,6 +1,8 @@
 #include "platform/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,8 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 namespace vg::platform {
 namespace {
@@ -89,6 +93,10 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
+// Temporary files are named "<file>.~<pid>-<suffix>", so that a later writer can tell one
+// left by a writer that died before its rename from one still being written.
+constexpr std::string_view kTempMark = ".~";
+
 std::string TempSuffix() {
   static std::atomic<unsigned> counter{0};
   static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -107,7 +115,7 @@ int ReplaceWith(const std::string& target, const std::string& data, mode_t mode)
   std::string temp;
   Fd out;
   for (int attempt = 0;; ++attempt) {
-    temp = target + ".~" + TempSuffix();
+    temp = target + std::string(kTempMark) + std::to_string(::getpid()) + "-" + TempSuffix();
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       out.Reset(fd);
@@ -132,6 +140,37 @@ int ReplaceWith(const std::string& target, const std::string& data, mode_t mode)
   if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
   if (err != 0) ::unlink(temp.c_str());
   return err;
+}
+
+bool ProcessGone(pid_t pid) { return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Removes the temporaries of target left by writers that died between creating and renaming
+// them. Called with target's lock held, so no live writer of this file is between those steps
+// either; the process test guards against a writer that locked a file since replaced under it.
+void RemoveStaleTemporaries(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  const std::string prefix =
+      (slash == std::string::npos ? target : target.substr(slash + 1)) + std::string(kTempMark);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+    const std::string_view rest = name.substr(prefix.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9) continue;
+    pid_t pid = 0;
+    bool digits = true;
+    for (char c : rest.substr(0, dash)) {
+      if (c < '0' || c > '9') digits = false;
+      else pid = pid * 10 + (c - '0');
+    }
+    if (digits && ProcessGone(pid)) stale.emplace_back(name);
+  }
+  ::closedir(d);
+  for (const std::string& name : stale) ::unlink((dir + "/" + name).c_str());
 }
 
 }  // namespace
@@ -167,6 +206,7 @@ int UpdateFileLocked(const std::string& path, const FileEditor& editor, bool cre
       return 0;
     }
   }
+  RemoveStaleTemporaries(target);
   std::string content;
   if (int err = ReadAll(fd.Get(), content)) return err;
   bool changed = false;

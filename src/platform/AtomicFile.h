@@ -17,7 +17,8 @@ using FileEditor = std::function<int(std::string& content, bool& changed)>;
 // processes are serialised and none loses another's update), then replaces the file through a
 // temporary file beside it that is flushed to disk and renamed over the old one. A missing file
 // is created only when create is true; otherwise a missing file is left alone and 0 returned.
-// Returns 0 or the system error code; on failure the old file is untouched.
+// Returns 0 or the system error code; on failure the old file is untouched. Temporary files of
+// this file left by writers that were killed before their rename are removed on the way.
 int UpdateFileLocked(const std::string& path, const FileEditor& editor, bool create);
 
 // Creates the directory and its missing parents. Returns 0 or the system error code.

@@ -308,6 +308,32 @@ bool WriteValue(const std::string& file, std::string_view section, std::string_v
       true));
 }
 
+bool AddSection(const std::string& file, std::string_view section) {
+  section = Trim(section);
+  if (!ValidSection(section)) return Finish(EINVAL);
+  return Finish(UpdateFileLocked(
+      file,
+      [&](std::string& content, bool& changed) {
+        bool found = false;
+        ScanFile(
+            content,
+            [&](std::string_view name) {
+              found = found || SameTextCp1251(name, section);
+              return false;
+            },
+            [](const Line&) { return true; });
+        if (found) return 0;
+        const std::string_view br = LineBreakOf(content);
+        if (!content.empty() && content.back() != '\n')
+          content.append(content.back() == '\r' ? std::string_view("\n") : br);
+        if (!LastLineBlank(content)) content.append(br);  // a blank line before the new section
+        content.append("[").append(section).append("]").append(br);
+        changed = true;
+        return 0;
+      },
+      true));
+}
+
 namespace {
 
 using Cuts = std::vector<std::pair<size_t, size_t>>;

@@ -33,6 +33,9 @@ uint32_t ReadKeyNames(const std::string& file, std::string_view section, char* b
 // end the name, empty names) are refused with EINVAL. Returns false on failure (see LastError).
 bool WriteValue(const std::string& file, std::string_view section, std::string_view key,
                 std::string_view value);
+// Adds an empty section at the end of the file, creating the file as needed, in one rewrite;
+// an existing section is left as it is. Returns false on failure (see LastError).
+bool AddSection(const std::string& file, std::string_view section);
 // Removes the key (every occurrence of it in the section); a missing key or file is no error.
 bool DeleteKey(const std::string& file, std::string_view section, std::string_view key);
 // Removes the section with all its lines (every occurrence of it); a missing one is no error.

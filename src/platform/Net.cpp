@@ -8,7 +8,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -312,32 +314,48 @@ int InterfaceLister::List(std::vector<InterfaceEntry>& entries) const {
   return 0;
 }
 
-WakeSignal::WakeSignal() {
-  int fds[2];
-  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) throw Exception("cannot create a wake-up signal");
-  readFd_ = fds[0];
-  writeFd_ = fds[1];
+int64_t RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? -1 : static_cast<int64_t>(limit.rlim_cur);
 }
 
-WakeSignal::~WakeSignal() {
-  ::close(readFd_);
-  ::close(writeFd_);
+void SpareDescriptor::Release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
+
+void SpareDescriptor::Restore() {
+  if (fd_ < 0) fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// One event counter rather than a pipe: every connection thread owns a signal, so each
+// descriptor saved here is one per connection.
+WakeSignal::WakeSignal() {
+  fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (fd_ < 0) throw Exception("cannot create a wake-up signal");
+}
+
+WakeSignal::~WakeSignal() { ::close(fd_); }
 
 void WakeSignal::Signal() {
-  const char b = 1;
-  // A full pipe is signalled already.
-  [[maybe_unused]] const ssize_t n = ::write(writeFd_, &b, 1);
+  const uint64_t one = 1;
+  // A counter at its maximum is signalled already.
+  [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
 }
 
 void WakeSignal::Reset() {
-  char buf[64];
-  while (::read(readFd_, buf, sizeof buf) > 0) {
-  }
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
 }
 
 bool WakeSignal::IsSignalled() const {
-  pollfd p{readFd_, POLLIN, 0};
+  pollfd p{fd_, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 

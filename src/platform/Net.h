@@ -65,6 +65,25 @@ int NetErrorFromErrno(int errnoValue);
 // The system's text for a socket error number ("Unknown error" for numbers it does not know).
 std::string NetErrorText(int code);
 
+// Every connection costs descriptors: raises the process's soft limit of open descriptors to
+// its hard limit. Returns the soft limit now in force (0 when it cannot be read; -1 unlimited).
+int64_t RaiseDescriptorLimit();
+
+// A descriptor held in reserve, so that a program out of descriptors can still release one to
+// write its log line about it.
+class SpareDescriptor {
+ public:
+  SpareDescriptor() { Restore(); }
+  ~SpareDescriptor() { Release(); }
+  SpareDescriptor(const SpareDescriptor&) = delete;
+  SpareDescriptor& operator=(const SpareDescriptor&) = delete;
+  void Release();
+  void Restore();
+
+ private:
+  int fd_ = -1;
+};
+
 // "a.b.c.d" for an address.
 std::string DottedText(Ipv4 address);
 // Exactly four groups of decimal digits separated by ".", each at most 255, nothing else; an empty
@@ -124,11 +143,10 @@ class WakeSignal {
   void Signal();
   void Reset();
   bool IsSignalled() const;
-  int Handle() const { return readFd_; }
+  int Handle() const { return fd_; }
 
  private:
-  int readFd_ = -1;
-  int writeFd_ = -1;
+  int fd_ = -1;
 };
 
 enum class IoStatus { Done, TimedOut, Closed, Woken, Failed };

@@ -1,5 +1,7 @@
 #include "tunnel/AboutFrm.h"
 
+#include <chrono>
+
 #include "config/Cfg_Clnt.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
@@ -18,6 +20,9 @@ std::string MessageOf(const std::exception& e) {
 
 TAboutForm::TAboutForm(TAboutFormView* view) : view_(view ? view : &defaultView_) {
   serverSock_.SetOnGetThread([this](platform::ClientSocket&& accepted) { MServerSockGetThread(std::move(accepted)); });
+  serverSock_.SetOnAcceptFailure([this](int code) {
+    LogListenerEvent(Format(VGT("Соединение не принято: %s (%d)"), {platform::NetErrorText(code), code}));
+  });
 }
 
 TAboutForm::~TAboutForm() {
@@ -89,6 +94,28 @@ void TAboutForm::StopListener() {
 
 void TAboutForm::ShowError(const std::string& message) const {
   platform::ShowMessageBox(platform::ApplicationTitle(), Format("%s : %s", {Caption(), message}));
+}
+
+void TAboutForm::LogListenerEvent(const std::string& text) {
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  int64_t last = lastListenerEventMs_.load();
+  if (last != INT64_MIN && now - last < 1000) return;
+  if (!lastListenerEventMs_.compare_exchange_strong(last, now)) return;
+  uint32_t flags = 0;
+  {
+    TQSClientConfig& config = Settings();
+    TConfigLock lock(config);
+    flags = config.LogFlags();
+  }
+  if (!(flags & logflags::kService)) return;
+  // Out of descriptors, the log file could not be opened without the one kept in reserve.
+  std::lock_guard<std::mutex> lock(listenerEventMutex_);
+  spareDescriptor_.Release();
+  const bool written = TLogManager().WriteService(text);
+  spareDescriptor_.Restore();
+  if (!written) TLogManager::ShowLogError(text);
 }
 
 void TAboutForm::SetupItemClick() { view_->RunSetupDialog(); }

@@ -2,7 +2,10 @@
 // The program's main window: owner of the listener and of a log manager. It never shows itself
 // at start; a desktop shell gives it a face (tray icon, about window) through TAboutFormView,
 // and without one the same object runs the tunnel headless.
+#include <atomic>
+#include <climits>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -63,6 +66,10 @@ class TAboutForm {
   // Shows "caption : message" in a message box.
   void ShowError(const std::string& message) const;
 
+  // A service log line about a connection the listener could not take or refused, at most one
+  // a second: a flood of them must not keep the accept thread writing the log.
+  void LogListenerEvent(const std::string& text);
+
  protected:
   // Loads the settings; false (with the message shown) when they cannot be used.
   virtual bool LoadSettings();
@@ -79,6 +86,9 @@ class TAboutForm {
   bool listening_ = false;
   std::unique_ptr<TLogManager> logManager_;
   std::function<void()> onTerminate_;
+  std::atomic<int64_t> lastListenerEventMs_{INT64_MIN};
+  std::mutex listenerEventMutex_;
+  platform::SpareDescriptor spareDescriptor_;
 };
 
 }  // namespace vg

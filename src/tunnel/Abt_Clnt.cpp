@@ -32,10 +32,17 @@ void TQSVeilgateAboutForm::StopListener() {
 }
 
 void TQSVeilgateAboutForm::MServerSockGetThread(platform::ClientSocket&& accepted) {
-  // A connection whose thread cannot be made is dropped without a word.
+  const std::string refusal = TClientRequestThread::RefusalAtAccept(accepted);
+  if (!refusal.empty()) {
+    accepted.Close();
+    LogListenerEvent(refusal);
+    return;
+  }
+  // A connection whose thread cannot be made is dropped; the log says why.
   try {
     (new TClientRequestThread(std::move(accepted)))->Start(ServerSock().Threads());
-  } catch (...) {
+  } catch (const std::exception& e) {
+    LogListenerEvent(Format(VGT("Соединение не принято: %s"), {e.what()}));
   }
 }
 

@@ -1,6 +1,8 @@
 #include "tunnel/ClntThrd.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 
 #include "platform/SysUtils.h"
 #include "platform/TextCase.h"
@@ -54,30 +56,71 @@ void TClientRequestThread::SwitchConfiguredLocation(const THttpEntry& target) {
   if (TProtectedServer* configured = config.FindServer(target)) configured->SwitchLocation();
 }
 
+bool ClientAdmitted(uint8_t accessType, uint32_t remote, uint32_t local, const std::vector<uint32_t>& allowed) {
+  switch (accessType) {
+    case 0:
+      return true;
+    case 2:
+      return std::find(allowed.begin(), allowed.end(), remote) != allowed.end();
+    default:
+      return remote == local || IsOwnAddress(remote);
+  }
+}
+
+std::string TClientRequestThread::RefusalText(uint32_t remote) {
+  return Format(VGT("Адресу %d.%d.%d.%d в доступе отказано"),
+                {remote & 0xFF, (remote >> 8) & 0xFF, (remote >> 16) & 0xFF, remote >> 24});
+}
+
+std::string TClientRequestThread::RefusalAtAccept(const platform::ClientSocket& accepted) {
+  uint8_t accessType = 0;
+  {
+    TQSClientConfig& config = Settings();
+    TConfigLock lock(config);
+    accessType = config.ClientAccessType();
+  }
+  if (accessType == 0 || accessType == 2) return {};
+  const uint32_t remote = accepted.PeerAddress();
+  if (ClientAdmitted(accessType, remote, accepted.LocalAddress(), {})) return {};
+  return RefusalText(remote);
+}
+
+namespace {
+// A refused client gets its page after the header block of its request, read within a short
+// time in all and into a small buffer; beyond a few at once they get no page at all. Refused
+// clients must not tie up the threads, descriptors and memory the admitted ones need.
+constexpr int kRefusedReadMs = 3000;
+constexpr size_t kRefusedReadBytes = 16 * 1024;
+constexpr int kRefusedAtOnce = 32;
+std::atomic<int> refusedNow{0};
+}  // namespace
+
 bool TClientRequestThread::CheckClient() {
   if (!TRequestThread::CheckClient()) return false;
   const uint32_t remote = Browser().PeerAddress();
-  bool admitted;
-  switch (Current().accessType) {
-    case 0:
-      admitted = true;
-      break;
-    case 2: {
-      const auto& hosts = Current().allowedHosts;
-      admitted = std::find(hosts.begin(), hosts.end(), remote) != hosts.end();
-      break;
-    }
-    default:
-      admitted = remote == Browser().LocalAddress();
-      break;
-  }
-  if (admitted) return true;
-  const std::string text = Format(VGT("Адресу %d.%d.%d.%d в доступе отказано"),
-                                  {remote & 0xFF, (remote >> 8) & 0xFF, (remote >> 16) & 0xFF, remote >> 24});
+  if (ClientAdmitted(Current().accessType, remote, Browser().LocalAddress(), Current().allowedHosts)) return true;
+  const std::string text = RefusalText(remote);
   if (Current().LogsWith(logflags::kService) && !Log().WriteService(text))
     TLogManager::ShowLogError(text);
+  if (refusedNow.fetch_add(1) >= kRefusedAtOnce) {
+    refusedNow.fetch_sub(1);
+    Terminate();
+    return false;
+  }
   // The browser takes an answer only after it has sent its request.
-  ReadRequest();
+  std::string head;
+  char buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusedReadMs);
+  while (head.size() < kRefusedReadBytes && head.find("\r\n\r\n") == std::string::npos && !Terminated()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    const platform::IoResult r = Browser().Read(buffer, std::min(sizeof buffer, kRefusedReadBytes - head.size()),
+                                                static_cast<int>(left.count()), &WakeUp());
+    head.append(buffer, r.bytes);
+    if (r.status != platform::IoStatus::Done) break;
+  }
+  refusedNow.fetch_sub(1);
+  Request().Assign(head);
   TunnelError(VGT("Доступ запрещен"));
   return false;
 }
@@ -89,8 +132,7 @@ bool TClientRequestThread::CheckCommand() {
   const std::string command = value.substr(0, value.find('='));
   if (!platform::SameTextCp1251(command, "cc")) return true;
   THttpEntry entry;
-  entry.Parse(request.GetHeader("Vg-Oh"));
-  if (entry.Host().empty()) entry.Parse(request.GetHost());
+  entry.Parse(request.GetHost());
   std::unique_ptr<TProtectedServer> server = LookupServer(entry);
   if (!server) return false;
   TCryptoEngine engine;
@@ -128,7 +170,57 @@ std::string ExceptionText(const std::string& first, const std::exception& e) {
   return Format(VGT("%s (%s: %s)"), {first, platform::ClassNameOf(e), MessageOf(e)});
 }
 bool AsksForNewKey(int status) { return status == 401 || status == 407 || status == 591; }
+
+// An answer without a signature may come from anyone between the tunnel and the gateway, yet the
+// browser takes it as the protected site's own. It keeps what the gateway's login flow needs
+// (status, authentication challenge, redirect target, the page itself) and loses what could act
+// for that site: a redirect keeps only its Location; a page is served sandboxed (no script, an
+// origin of its own, forms still sent) and sets no cookie.
+std::string UnsignedAnswerText(const THTTPData& answer) {
+  const std::string_view all = answer.View();
+  const auto header = static_cast<size_t>(answer.HeaderLength());
+  const size_t firstLineEnd = all.find("\r\n");
+  if (header == 0 || firstLineEnd == std::string_view::npos) return std::string(all);
+  const bool redirect = answer.StatusCode() / 100 == 3;
+  const bool chunked = !redirect && answer.HasHeader("Transfer-Encoding");
+  static const std::string_view kKept[] = {"WWW-Authenticate", "Proxy-Authenticate", "Content-Type",
+                                           "Content-Language", "Date",             "Retry-After",
+                                           "Connection",       "Transfer-Encoding"};
+  std::string text(all.substr(0, firstLineEnd + 2));
+  for (size_t pos = firstLineEnd + 2; pos + 2 < header;) {
+    const size_t end = all.find("\r\n", pos);
+    const std::string_view line = all.substr(pos, end - pos);
+    pos = end + 2;
+    const std::string_view name = line.substr(0, std::min(line.find(':'), line.size()));
+    bool keep = platform::SameTextCp1251(name, "Location") || platform::SameTextCp1251(name, "Connection");
+    if (!redirect)
+      for (const std::string_view kept : kKept) keep = keep || platform::SameTextCp1251(name, kept);
+    if (keep) text.append(line).append("\r\n");
+  }
+  const std::string_view body = redirect ? std::string_view() : all.substr(header);
+  if (!redirect) {
+    text += "Content-Security-Policy: sandbox allow-forms\r\n";
+    text += "X-Content-Type-Options: nosniff\r\n";
+  }
+  text += "Cache-Control: no-store\r\n";
+  if (!chunked) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  text += "\r\n";
+  text.append(body);
+  return text;
+}
 }  // namespace
+
+bool TClientRequestThread::PassUnsignedAnswer(bool reporting) {
+  TRequestData& answer = Answer();
+  answer.Assign(UnsignedAnswerText(answer));
+  // A gateway often closes after such an answer: what came still goes to the browser.
+  if (Terminated() || !Browser().Connected()) return false;
+  const bool saved = Reporting();
+  SetReporting(reporting);
+  const bool sent = WriteSocket(Browser(), answer.Data(), kWaitMs, answer.Length()) == answer.Length();
+  SetReporting(saved);
+  return sent;
+}
 
 bool TClientRequestThread::ProtectedExchange(int attempt) {
   TRequestData& request = Request();
@@ -142,7 +234,7 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
         const int status = answer.StatusCode();
         if (status == 401 || status == 407) {
           // Authentication is the browser's business.
-          PassAnswer(answer, true);
+          PassUnsignedAnswer(true);
           return true;
         }
         if (attempt == 1 && NeedNewKey(false)) return false;
@@ -205,8 +297,8 @@ bool TClientRequestThread::UnprotectAnswer() {
   if (!Server()) return true;
   TRequestData& answer = Answer();
   if (Current().errorTraceMode && !answer.HasHeader("Vg-Pe")) {
-    // An unprotected answer, a plain error page of the gateway for instance: shown as it is.
-    PassAnswer(answer, false);
+    // An unprotected answer, a plain error page of the gateway for instance: shown, defused.
+    PassUnsignedAnswer(false);
     LogOnlyError(VGT("Получен незащищенный ответ"));
     return false;
   }
@@ -215,7 +307,9 @@ bool TClientRequestThread::UnprotectAnswer() {
   TRequestData received;
   if (logBad) received.Assign(answer);
   std::string peer = peerIdentity_;
-  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Stopped()) {
+  const bool head = plainRequest_ && plainRequest_->RequestKind() == THTTPData::rkHead;
+  if (UnprotectAnswerWithKey(answer, sentKeyRecord_, static_cast<uint32_t>(peerVersion_), peer) && !Stopped() &&
+      FitFramingToBody(answer, head) && !Stopped()) {
     if (peerIdentity_.empty()) peerIdentity_ = peer;
     return true;
   }
@@ -258,14 +352,14 @@ bool TClientRequestThread::AgreeKey(bool forced) {
     const int status = answer.StatusCode();
     if (status == 302 || status == 401 || status == 407) {
       if (forced)
-        PassAnswer(answer, true);
+        PassUnsignedAnswer(true);
       else
         TunnelError(SessionFailure());
       return false;
     }
     if ((Current().errorTraceMode || status == 511) && !answer.HasNoBody() && !answer.HasHeader("Vg-Pe")) {
       // The gateway's own page explains the refusal better than ours.
-      PassAnswer(answer, true);
+      PassUnsignedAnswer(true);
       LogOnlyError(SessionFailure());
       return false;
     }

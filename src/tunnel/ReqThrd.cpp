@@ -294,6 +294,9 @@ bool TRequestThread::ReadRequest() {
   }
   // Without a whole header block there is no request to route, only the remains of one.
   if (request.HeaderLength() == 0) return false;
+  // Only the tunnel sets "Vg-Oh", on what it sends on: a page that sets it itself must not get
+  // its request signed for and routed to a protected server.
+  for (int32_t n = request.HeaderLength(); n > 0 && request.HasHeader("Vg-Oh"); --n) request.DeleteHeader("Vg-Oh");
   if (!requestOversized_) SetAsideFollowingBytes();
   return HasRequest();
 }
@@ -335,8 +338,8 @@ bool TRequestThread::RouteAndConnect() {
   if (upstreamInUse_ && upstream_->Connected() && CurrentHost() == host) return true;
 
   DropUpstream();
-  std::string target = request.GetHeader("Vg-Oh");
-  if (target.empty()) target = host;
+  // The target is what the browser asked for; "Vg-Oh" never routes (ReadRequest drops it).
+  const std::string& target = host;
   if (target.empty()) {
     TunnelError(VGT("Не задан адрес назначения"));
     return false;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/SysUtils.h"
+#include "platform/TextCase.h"
 #include "protection/ComprObj.h"
 #include "protection/STFCode.h"
 #include "protection/TextRoutines.h"
@@ -534,6 +535,72 @@ bool UnprotectAnswerWithKey(TSecureHTTPData& answer, const TKeyRecord& sentKey, 
     answer.ReportError(VGT("Получен неверный ключ сессии"));
     return false;
   }
+  return true;
+}
+
+namespace {
+
+// True when body is exactly one chunked body: its chunks, the zero-size chunk, trailer lines and
+// the empty line that ends it, with nothing after.
+bool IsExactChunkedBody(std::string_view body) {
+  size_t pos = 0;
+  for (;;) {
+    const size_t eol = body.find("\r\n", pos);
+    if (eol == std::string_view::npos) return false;
+    std::string_view line = body.substr(pos, eol - pos);
+    line = line.substr(0, line.find(';'));
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    if (line.empty() || line.size() > 8) return false;
+    uint64_t size = 0;
+    for (const char c : line) {
+      const int digit = c >= '0' && c <= '9' ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      if (digit < 0) return false;
+      size = size * 16 + static_cast<uint64_t>(digit);
+    }
+    pos = eol + 2;
+    if (size == 0) break;
+    if (body.size() - pos < size + 2 || body.substr(pos + size, 2) != "\r\n") return false;
+    pos += size + 2;
+  }
+  for (;;) {
+    const size_t eol = body.find("\r\n", pos);
+    if (eol == std::string_view::npos) return false;
+    if (eol == pos) return pos + 2 == body.size();
+    pos = eol + 2;
+  }
+}
+
+}  // namespace
+
+bool FitFramingToBody(TSecureHTTPData& answer, bool headRequest) {
+  const int32_t header = answer.HeaderLength();
+  if (header == 0) return true;
+  const std::string_view body = answer.View().substr(static_cast<size_t>(header));
+  const int status = answer.StatusCode();
+  const bool bodyless = headRequest || status / 100 == 1 || status == 204 || status == 304;
+  if (answer.HasHeader("Transfer-Encoding")) {
+    // Only one coding header goes on, and only when the body really is in chunked coding.
+    const std::string coding = answer.GetHeader("Transfer-Encoding");
+    std::string last = platform::LowerCp1251(coding.substr(coding.rfind(',') == std::string::npos ? 0 : coding.rfind(',') + 1));
+    last.erase(0, last.find_first_not_of(" \t"));
+    last.erase(last.find_last_not_of(" \t") + 1);
+    if (last != "chunked" || !((body.empty() && bodyless) || IsExactChunkedBody(body))) {
+      answer.ReportError(BadHeader());
+      return false;
+    }
+    DeleteEvery(answer, "Transfer-Encoding");
+    DeleteEvery(answer, "Content-Length");
+    answer.SetHeader("Transfer-Encoding", coding);
+    return true;
+  }
+  // A length is the body's own; an answer that has none by its kind keeps what it declares.
+  if (body.empty() && bodyless) return true;
+  const auto length = static_cast<int64_t>(body.size());
+  DeleteEvery(answer, "Content-Length");
+  answer.SetHeaderInt("Content-Length", length);
   return true;
 }
 

@@ -155,6 +155,11 @@ bool ProtectRequestWithKey(TSecureHTTPData& request, const TKeyRecord& key, uint
 // Checks and unprotects an answer to a request sent with sentKey; applies its parameter block.
 bool UnprotectAnswerWithKey(TSecureHTTPData& answer, const TKeyRecord& sentKey, uint32_t peerVersion,
                             std::string& peer);
+// The framing restored from "Vg-Ocl" and "Vg-Ote" travels outside the signed body: after
+// unprotecting, "Content-Length" is set to the body's real length, and a transfer coding is kept
+// only when the body really is in chunked coding (else reported, false). Answers without a body
+// by their kind (to HEAD, 1xx, 204, 304) keep a declared length.
+bool FitFramingToBody(TSecureHTTPData& answer, bool headRequest);
 
 // ---- The gateway's side -------------------------------------------------------------------------
 

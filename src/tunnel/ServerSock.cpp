@@ -83,12 +83,14 @@ void TServerSocket::Close() {
 }
 
 void TServerSocket::AcceptLoop() {
+  bool failing = false;
   for (;;) {
     platform::ClientSocket accepted;
     int error = 0;
     const platform::IoStatus status = listener_.Accept(accepted, -1, &stop_, &error);
     if (status == platform::IoStatus::Woken) return;
     if (status == platform::IoStatus::Done) {
+      failing = false;
       // A connection whose thread cannot be made is dropped; the listener goes on.
       try {
         if (onGetThread_) onGetThread_(std::move(accepted));
@@ -99,6 +101,13 @@ void TServerSocket::AcceptLoop() {
     if (status == platform::IoStatus::Failed) {
       // Out of descriptors and the like: give the system a moment instead of spinning.
       if (stop_.IsSignalled()) return;
+      if (!failing && onAcceptFailure_) {
+        try {
+          onAcceptFailure_(error);
+        } catch (...) {
+        }
+      }
+      failing = true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }

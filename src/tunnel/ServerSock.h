@@ -76,6 +76,10 @@ class TServerSocket {
   int BoundPort() const { return listener_.Port(); }
   bool Active() const { return listener_.IsListening(); }
   void SetOnGetThread(GetThreadHandler handler) { onGetThread_ = std::move(handler); }
+  // Called on the accept thread with the error code when accepting fails, once until an accept
+  // succeeds again (out of descriptors, the usual cause, lasts until connections end).
+  using AcceptFailureHandler = std::function<void(int code)>;
+  void SetOnAcceptFailure(AcceptFailureHandler handler) { onAcceptFailure_ = std::move(handler); }
 
   // Binds and listens, then starts the accept thread; a failure is raised through the calling
   // thread's socket error procedure.
@@ -94,6 +98,7 @@ class TServerSocket {
   platform::WakeSignal stop_;
   std::thread acceptThread_;
   GetThreadHandler onGetThread_;
+  AcceptFailureHandler onAcceptFailure_;
   std::shared_ptr<TThreadTracker> threads_ = std::make_shared<TThreadTracker>();
 };
 

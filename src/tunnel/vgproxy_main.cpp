@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/Instance.h"
 #include "platform/MessageBox.h"
+#include "platform/Net.h"
 #include "platform/SysUtils.h"
 #include "tunnel/Abt_Clnt.h"
 #include "tunnel/ReleaseMark.h"
@@ -46,6 +47,8 @@ int Run(const std::string& configFile) {
     vg::Settings().SetFileName(configFile);
   }
   vg::InitOwnAddresses();
+  // Each connection holds descriptors; the default soft limit would cap them at a few hundred.
+  vg::platform::RaiseDescriptorLimit();
   // Without windows a message box is a line on standard error and in the service log.
   vg::platform::SetMessageBoxPresenter([](const std::string& caption, const std::string& text) {
     const std::string line = vg::platform::Cp1251ToUtf8(caption) + ": " + vg::platform::Cp1251ToUtf8(text) + "\n";

@@ -248,9 +248,15 @@ TEST_F(IniProfile, WriterKilledBeforeTheRenameLeavesTheOldFileIntact) {
   });
   EXPECT_EQ(status, 42);
   EXPECT_EQ(Get(file, "S", "k"), "old");
-  // The next writer is not blocked by the dead one's lock.
+  EXPECT_EQ(vgtest::EntryCount(dir.Path()), 2u);
+  // The next writer is not blocked by the dead one's lock and clears its temporary away; one
+  // of a live writer (this process) stays.
+  const std::string live = file + ".~" + std::to_string(::getpid()) + "-x";
+  WriteFile(live, "");
   ASSERT_TRUE(profile::WriteValue(file, "S", "k", "after"));
   EXPECT_EQ(Get(file, "S", "k"), "after");
+  EXPECT_EQ(vgtest::EntryCount(dir.Path()), 2u);
+  EXPECT_TRUE(vgtest::Exists(live));
 }
 
 TEST_F(IniProfile, ConcurrentWritersInTwoProcessesAndThreadsLoseNothing) {

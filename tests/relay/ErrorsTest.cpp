@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 #include <thread>
 
 #include "RelaySupport.h"
@@ -9,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/Net.h"
 #include "protection/CipherhubLib.h"
+#include "tunnel/ClntThrd.h"
 #include "tunnel/fThrList.h"
 
 using namespace relaytest;
@@ -69,17 +72,39 @@ TEST_F(ErrorsTest, RequestsWithoutATargetOrForThisPortAreRefused) {
   }
 }
 
-TEST_F(ErrorsTest, LocalAccessAdmitsOnlyThisMachinesOwnAddress) {
+TEST_F(ErrorsTest, LocalAccessAdmitsThisMachineOnly) {
   tunnel.Configure([](vg::TQSClientConfig& c) { c.SetClientAccessType(vg::TQSClientConfig::kAccessLocal); });
-  // A program on the loopback address is local.
-  RawClient ok(tunnel.Port());
-  ok.Send(ProxyGet(server.Port(), "/len/2"));
-  EXPECT_EQ(BodyOf(ok.ReadAnswer()), "ab");
+  // Every loopback address is this machine, whichever one the connection came to.
+  for (const char* from : {"", "127.0.0.2"}) {
+    RawClient ok(tunnel.Port(), from);
+    ok.Send(ProxyGet(server.Port(), "/len/2"));
+    EXPECT_EQ(BodyOf(ok.ReadAnswer()), "ab") << from;
+  }
+  // Another host is refused as it is accepted (loopback cannot stand for one, so the rule itself).
+  const auto ip = [](const char* text) { return vg::platform::ParseDottedIPv4(text); };
+  EXPECT_FALSE(vg::ClientAdmitted(1, ip("10.1.2.3"), ip("127.0.0.1"), {}));
+  EXPECT_FALSE(vg::ClientAdmitted(1, ip("10.1.2.3"), ip("10.1.2.4"), {ip("10.1.2.3")}));
+  EXPECT_TRUE(vg::ClientAdmitted(1, ip("10.1.2.4"), ip("10.1.2.4"), {}));
+  for (const uint32_t own : vg::OwnAddresses().List()) EXPECT_TRUE(vg::ClientAdmitted(1, own, ip("127.0.0.1"), {}));
+}
 
-  // 127.0.0.2 talking to 127.0.0.1 is another address: refused after its request was read.
+TEST_F(ErrorsTest, RefusedClientsAreCutShortAndLeaveTheTunnelToOthers) {
+  tunnel.Configure([](vg::TQSClientConfig& c) {
+    c.SetClientAccessType(vg::TQSClientConfig::kAccessListed);
+    c.SetAllowedHosts({vg::platform::ParseDottedIPv4("127.0.0.1")});
+  });
+  const auto began = std::chrono::steady_clock::now();
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 60; ++i) idle.push_back(std::make_unique<RawClient>(tunnel.Port(), "127.0.0.2"));
+  RawClient admitted(tunnel.Port());
+  admitted.Send(ProxyGet(server.Port(), "/len/2"));
+  EXPECT_EQ(BodyOf(admitted.ReadAnswer()), "ab");
+  // Refused clients that never send a request are let go within seconds, not held for a minute.
+  for (auto& c : idle) EXPECT_TRUE(c->PeerClosed(8000));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(9));
+  // One that sends its request still gets the page.
   const std::string answer = Exchange(ProxyGet(server.Port(), "/len/2"), "127.0.0.2");
-  EXPECT_EQ(StatusOf(answer), 510);
-  EXPECT_NE(Utf8(answer).find("Доступ запрещен"), std::string::npos);
+  EXPECT_NE(Utf8(answer).find("Доступ запрещен"), std::string::npos) << Utf8(answer);
   EXPECT_NE(Utf8(tunnel.ServiceLog()).find("Адресу 127.0.0.2 в доступе отказано"), std::string::npos);
   EXPECT_EQ(server.Requests().size(), 1u);
 }

@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
 #include "RelaySupport.h"
+#include "platform/CodePage.h"
 #include "platform/Instance.h"
 #include "platform/Registry.h"
 
@@ -101,6 +104,70 @@ TEST_F(ProgramTest, UnloadEndsConnectionsBlockedInLongWaits) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1500));
   EXPECT_TRUE(idle.PeerClosed(500));
   EXPECT_TRUE(waiting.PeerClosed(500));
+}
+
+// Descriptors the program holds now, and its soft and hard limit as it sees them.
+size_t OpenDescriptors(int pid) {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+  return n;
+}
+std::string DescriptorLimits(int pid) {
+  std::smatch m;
+  const std::string limits = ReadFileText("/proc/" + std::to_string(pid) + "/limits");
+  return std::regex_search(limits, m, std::regex("Max open files +(\\S+) +(\\S+)")) ? m[1].str() + " " + m[2].str() : "";
+}
+
+TEST_F(ProgramTest, ManyConnectionsAtTheCommonDescriptorLimit) {
+  constexpr int kConnections = 1500;
+  rlimit own{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+  if (own.rlim_max != RLIM_INFINITY && own.rlim_max < 2 * kConnections + 200)
+    GTEST_SKIP() << "the hard descriptor limit is too low for this test";
+  rlimit raised = own;
+  raised.rlim_cur = own.rlim_max;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
+  WriteFileText(Config(), std::regex_replace(ReadFileText(Config()), std::regex("Log-file name=[^\n]*"),
+                                             "Log-file name=" + dir_.File("logs")));
+  TestHttpServer server;
+  // The soft limit as many systems set it; the program raises it to the hard limit.
+  const std::string limited = "ulimit -Sn 1024 && exec \"$0\" \"$@\"";
+  auto tunnel = std::make_unique<Process>(
+      std::vector<std::string>{"/bin/sh", "-c", limited, kProgram, "--headless", "--config", Config()}, env_,
+      dir_.File("out.txt"));
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  const std::string hard = own.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(own.rlim_max);
+  EXPECT_EQ(DescriptorLimits(tunnel->Pid()), hard + " " + hard);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < kConnections; ++i) {
+    clients.push_back(std::make_unique<RawClient>(port_));
+    ASSERT_TRUE(clients.back()->Connected()) << i;
+  }
+  // Served from the first to the last, which also waits until every connection was taken.
+  for (int i = kConnections - 1; i >= 0; i -= 299) {
+    clients[i]->Send(ProxyGet(server.Port(), "/len/2"));
+    EXPECT_EQ(BodyOf(clients[i]->ReadAnswer(10000)), "ab") << i;
+  }
+  // An idle connection costs its socket and one wake-up descriptor.
+  EXPECT_LT(OpenDescriptors(tunnel->Pid()), 2u * kConnections + 100u);
+  clients.clear();
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 20000), 0);
+
+  // Where the hard limit is low as well, reaching it is logged.
+  tunnel = std::make_unique<Process>(std::vector<std::string>{"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\" \"$@\"",
+                                                              kProgram, "--headless", "--config", Config()},
+                                     env_, dir_.File("out.txt"));
+  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  for (int i = 0; i < 200; ++i) clients.push_back(std::make_unique<RawClient>(port_));
+  std::string logs;
+  const std::string refused = vg::platform::Utf8ToCp1251("Соединение не принято: ");
+  for (int i = 0; i < 50 && logs.find(refused) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    logs = RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out;
+  }
+  EXPECT_NE(logs.find(refused), std::string::npos) << logs;
+  clients.clear();
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 20000), 0);
 }
 
 TEST_F(ProgramTest, APostedQuitUnloadsTheProgram) {

@@ -263,6 +263,18 @@ TEST_F(ProtectedTest, AKeyIsAgreedOnceAndRequestsTravelProtected) {
   EXPECT_EQ(vg::ConnectionKeys().Count(), 0u);
 }
 
+TEST_F(ProtectedTest, APageNamingAProtectedServerInVgOhIsNotRoutedThere) {
+  TestHttpServer web;
+  const std::string host = "127.0.0.1:" + std::to_string(web.Port());
+  RawClient c(tunnel.Port());
+  c.Send("GET http://" + host + "/echo HTTP/1.1\r\nHost: " + host +
+         "\r\nVg-Oh: www.protected.test\r\nVg-Oh: www.protected.test\r\n\r\n");
+  const std::string answer = c.ReadAnswer();
+  EXPECT_EQ(StatusOf(answer), 200) << Utf8(answer);
+  EXPECT_EQ(BodyOf(answer).find("Vg-Oh"), std::string::npos) << answer;
+  EXPECT_TRUE(gateway.Seen().empty());
+}
+
 TEST_F(ProtectedTest, ANewKeyOnlyWhenTheGatewayAsksForItOnTheFirstAttempt) {
   RawClient c(tunnel.Port());
   c.Send(Get("/591"));
@@ -290,12 +302,14 @@ TEST_F(ProtectedTest, AnswersThatDoNotCheckOutEndTheConnection) {
   EXPECT_EQ(StatusOf(answer), 510) << answer;
   EXPECT_NE(Utf8(answer).find("Ошибка расшифрования"), std::string::npos) << Utf8(answer);
 
-  // In error trace mode the gateway's plain page is shown as it is.
+  // In error trace mode the gateway's plain page is shown, unable to act for the site.
   tunnel.Configure([](vg::TQSClientConfig& c) { c.SetErrorTraceMode(true); });
   RawClient e(tunnel.Port());
   e.Send(Get("/plain"));
   answer = e.ReadUntilClose();
-  EXPECT_EQ(answer, "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\ngateway page");
+  EXPECT_EQ(answer,
+            "HTTP/1.1 200 OK\r\nContent-Security-Policy: sandbox allow-forms\r\nX-Content-Type-Options: nosniff\r\n"
+            "Cache-Control: no-store\r\nContent-Length: 12\r\n\r\ngateway page");
   EXPECT_NE(Utf8(tunnel.ServiceLog()).find("Получен незащищенный ответ"), std::string::npos);
 
   // A protected answer beyond the message limit is refused.
