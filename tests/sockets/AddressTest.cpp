@@ -49,6 +49,9 @@ TEST(OwnAddress, EveryLoopbackAddressIsOwn) {
     for (uint32_t d : {0u, 1u, 254u, 255u}) EXPECT_TRUE(vg::IsOwnAddress(Addr(127, b, 200, d)));
   EXPECT_FALSE(vg::IsOwnAddress(Addr(128, 0, 0, 1)));
   EXPECT_FALSE(vg::IsOwnAddress(Addr(126, 255, 255, 255)));
+  // A connection to the unspecified address reaches this machine's listeners.
+  EXPECT_TRUE(vg::IsOwnAddress(Addr(0, 0, 0, 0)));
+  EXPECT_FALSE(vg::IsOwnAddress(Addr(0, 0, 0, 1)));
 }
 
 TEST(OwnAddress, EveryAddressOfThisMachineIsOwn) {
