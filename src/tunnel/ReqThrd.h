@@ -159,6 +159,9 @@ class TRequestThread : public TServerClientThread {
   bool IsCompleteAnswer(const THTTPData& answer) const;
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
+  // A request whose framing could hide another request is answered with 400 and the connection
+  // ends; true when the request was refused so.
+  bool RefuseBadFraming();
   bool PassThrough();
   enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
   // Moves the next pending part of a plain answer's body of known length straight to the browser.
