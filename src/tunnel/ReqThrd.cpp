@@ -249,7 +249,8 @@ bool TRequestThread::SendHeaderBlock(platform::ClientSocket& socket, const THTTP
 
 bool TRequestThread::ReadRequest() {
   TRequestData& request = *request_;
-  request.SetLength(0);
+  request.Assign(following_);
+  following_.clear();
   requestOversized_ = false;
   answerStarted_ = false;
   settings_ = ReadSettings();
@@ -261,8 +262,11 @@ bool TRequestThread::ReadRequest() {
     return request.IsCompleteRequest() ||
            (request.HeaderLength() > 0 && request.RequestKind() == THTTPData::rkConnect);
   };
-  while (IsActive() && !complete()) {
-    if (!ReadMore(Browser(), request, 0, false)) break;
+  // Bytes that came behind the last request go through the same checks as a read.
+  bool kept = !request.IsEmpty();
+  while (IsActive() && (kept || !complete())) {
+    if (!kept && !ReadMore(Browser(), request, 0, false)) break;
+    kept = false;
     request.NormalizeHeaderLineEnds();
     // Empty lines in front of a request (a late line end after a POST body) are no part of it.
     int32_t blank = 0;
@@ -302,7 +306,18 @@ bool TRequestThread::ReadRequest() {
       if (n > 0) ReadMore(Browser(), request, n, false);
     }
   }
+  SetAsideFollowingBytes();
   return HasRequest();
+}
+
+void TRequestThread::SetAsideFollowingBytes() {
+  // What the browser sent behind the end of the request starts its next one; passed on with this
+  // request it would reach the server unchecked.
+  TRequestData& request = *request_;
+  const int32_t end = request.RequestEnd();
+  if (end == THTTPData::npos || end >= request.Length()) return;
+  following_.assign(request.View().substr(static_cast<size_t>(end)));
+  request.SetLength(end);
 }
 
 void TRequestThread::DropUpstream() {
@@ -617,7 +632,10 @@ bool TRequestThread::SendRequestBody() {
   for (;;) {
     // The rest of a long body is checked as it comes, before any of it goes on.
     if (RefuseBadFraming()) return false;
-    if (request.IsCompleteRequest()) return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    if (request.IsCompleteRequest()) {
+      SetAsideFollowingBytes();
+      return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);
+    }
     if (!headerSent) {
       if (!SendHeaderBlock(Upstream(), request, true)) return false;
       headerSent = true;

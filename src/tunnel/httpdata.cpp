@@ -731,6 +731,12 @@ TFramingFault THTTPData::RequestFramingFault() const {
   return m.fault;
 }
 
+int32_t THTTPData::RequestEnd() const {
+  if (RequestFramingFault() != TFramingFault::None) return npos;
+  const int64_t end = memo_.requestEnd;
+  return end >= 0 && end <= length_ ? static_cast<int32_t>(end) : npos;
+}
+
 TFramingFault THTTPData::HeaderFramingFault() const {
   Memo& m = memo_;
   m.checkPhase = kCheckDone;
@@ -766,7 +772,10 @@ TFramingFault THTTPData::HeaderFramingFault() const {
       return TFramingFault::DuplicateHost;
     }
   }
-  if (!coded) return TFramingFault::None;
+  if (!coded) {
+    if (View().substr(0, 8) != "CONNECT ") m.requestEnd = int64_t{t} + 4 + std::max<int64_t>(length, 0);
+    return TFramingFault::None;
+  }
   if (length >= 0) return TFramingFault::LengthAndCoding;
   // HTTP/1.0 has no transfer codings: such a request cannot be framed the same way by everyone.
   if (!CodingsEndInChunked(codings) || HttpVersion() < 65537) return TFramingFault::BadCoding;
@@ -811,6 +820,7 @@ TFramingFault THTTPData::ChunkFramingFault() const {
     if (m.checkPhase == kCheckTrailer) {
       if (line.empty()) {
         m.checkPhase = kCheckDone;
+        m.requestEnd = m.checkAt;
         continue;
       }
       std::string_view name;

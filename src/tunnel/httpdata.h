@@ -149,6 +149,10 @@ class THTTPData {
   // extensions are allowed). Asked again as bytes arrive, it goes on where it stopped; what
   // follows the end of the request is not looked at.
   TFramingFault RequestFramingFault() const;
+  // Where a request without a framing fault ends: the position after its body (or its trailer).
+  // npos until that end has arrived, for a faulty request, and for a tunnel's request, which the
+  // tunnel's data follows.
+  int32_t RequestEnd() const;
   // Once the header block is complete, rewrites bare LF line ends in it (which a recipient may
   // take for CR LF) to CR LF, so that every other query sees the usual form; the body stays as
   // it is. Until then, and for a header block already in CR LF form, nothing changes.
@@ -195,6 +199,7 @@ class THTTPData {
     uint8_t checkPhase = 0;      // a value of CheckPhase
     int64_t checkAt = 0;         // start of the next size line, chunk end or trailer line
     int32_t checkNext = 0;       // the CR LF search of that line resumes here
+    int64_t requestEnd = -1;     // where the request ends by its framing, once known
   };
 
   void Forget() const { memo_ = Memo{}; }

@@ -109,6 +109,23 @@ TEST(RequestFraming, FaultsAreFoundAgainAfterPartOfTheBodyWasHandedOver) {
   EXPECT_EQ(m.RequestFramingFault(), TFramingFault::BadChunk);
 }
 
+TEST(RequestFraming, TheEndOfARequestIsKnownOnceItHasArrived) {
+  const auto end = [](const std::string& text) {
+    THTTPData m;
+    m.Assign(text);
+    return m.RequestEnd();
+  };
+  const std::string get = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
+  EXPECT_EQ(end(get + "GET /next"), static_cast<int32_t>(get.size()));
+  EXPECT_EQ(end(kPost + "Content-Length: 2\r\n\r\nok\r\n"), static_cast<int32_t>(kPost.size() + 23));
+  EXPECT_EQ(end(kPost + "Content-Length: 3\r\n\r\nok"), THTTPData::npos);
+  const std::string chunked = kPost + "Transfer-Encoding: chunked\r\n\r\n2;x=y\r\nok\r\n0\r\nX: 1\r\n\r\n";
+  EXPECT_EQ(end(chunked + "GET"), static_cast<int32_t>(chunked.size()));
+  EXPECT_EQ(end(chunked.substr(0, chunked.size() - 1)), THTTPData::npos);
+  EXPECT_EQ(end(kPost + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nokk"), THTTPData::npos);
+  EXPECT_EQ(end("CONNECT a:443 HTTP/1.1\r\n\r\ndata"), THTTPData::npos);
+}
+
 TEST(HeaderLineEnds, BareLineFeedsBecomeCrLfInTheHeaderBlockOnly) {
   struct Case {
     std::string in;

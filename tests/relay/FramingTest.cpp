@@ -73,6 +73,17 @@ TEST_F(FramingTest, SmuggledRequestsGetA400AndNothingReachesTheServer) {
   EXPECT_NE(tunnel.ServiceLog().find("Transfer-Encoding"), std::string::npos);
 }
 
+TEST_F(FramingTest, BytesBehindARequestAreCheckedAsTheNextRequest) {
+  RawClient c(tunnel.Port());
+  c.Send(Head("POST", "/echo") + "Content-Length: 2\r\n\r\nok" + Head("POST", "/echo") +
+         "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
+  const std::string first = c.ReadAnswer(5000);
+  EXPECT_EQ(StatusOf(first), 200);
+  EXPECT_EQ(BodyOf(first).substr(BodyOf(first).size() - 6), "\r\n\r\nok") << first;
+  EXPECT_EQ(StatusOf(c.ReadUntilClose(5000)), 400);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 TEST_F(FramingTest, LowerCaseNamesAndBareLineFeedsWork) {
   RawClient c(tunnel.Port());
   // The length is found in any spelling, and the spelling goes on as it was written.
