@@ -194,7 +194,6 @@ class THTTPData {
     bool bareLf = false;         // an LF without CR before it lies before lfNext
     int32_t lfNext = 0;          // the search for an empty line resumes here
     // Request framing (RequestFramingFault).
-    bool headerChecked = false;
     TFramingFault fault = TFramingFault::None;
     uint8_t checkPhase = 0;      // a value of CheckPhase
     int64_t checkAt = 0;         // start of the next size line, chunk end or trailer line
