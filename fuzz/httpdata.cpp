@@ -38,6 +38,7 @@ void SameAsFresh(const THTTPData& m) {
   Check(m.IsCompleteResponse() == fresh.IsCompleteResponse(), "response completeness");
   Check(m.HeaderLength() == fresh.HeaderLength() && m.BodyStart() == fresh.BodyStart(), "header length");
   Check(m.GetHeaderInt("Content-Length") == fresh.GetHeaderInt("Content-Length"), "content length");
+  Check(m.RequestFramingFault() == fresh.RequestFramingFault(), "request framing");
 }
 
 bool Nice(std::string_view s, bool name) {
@@ -181,6 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Arriving piece by piece, checked after each piece, sometimes streamed out as it comes.
   {
     THTTPData m;
+    // The same bytes with their header block's line ends made CR LF as they arrive.
+    THTTPData lineEnds;
     const bool stream = size % 3 == 0;
     const uint32_t maxPiece = static_cast<uint32_t>(std::max<size_t>(8, size / 32));
     size_t at = 0;
@@ -194,6 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(m.WritableFrom(old), data + at, piece);
         Check(m.SetLength(old + static_cast<int32_t>(piece)), "cut");
       }
+      lineEnds.Append(text.substr(at, piece));
+      lineEnds.NormalizeHeaderLineEnds();
       at += piece;
       SameAsFresh(m);
       if (stream) {
@@ -205,6 +210,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SameAsFresh(m);
       }
     }
+    THTTPData fresh;
+    fresh.Assign(text);
+    fresh.NormalizeHeaderLineEnds();
+    Check(lineEnds.View() == fresh.View(), "line ends as a fresh look");
+    const int32_t t = fresh.Find("\r\n\r\n");
+    const std::string_view block = fresh.View().substr(0, t < 0 ? 0 : static_cast<size_t>(t));
+    for (size_t i = 0; i < block.size(); ++i)
+      Check(block[i] != '\n' || (i > 0 && block[i - 1] == '\r') || fresh.View() == text, "no bare LF left");
   }
 
   THTTPData whole;

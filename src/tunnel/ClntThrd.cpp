@@ -215,11 +215,7 @@ bool TClientRequestThread::PassUnsignedAnswer(bool reporting) {
   answer.Assign(UnsignedAnswerText(answer));
   // A gateway often closes after such an answer: what came still goes to the browser.
   if (Terminated() || !Browser().Connected()) return false;
-  const bool saved = Reporting();
-  SetReporting(reporting);
-  const bool sent = WriteSocket(Browser(), answer.Data(), kWaitMs, answer.Length()) == answer.Length();
-  SetReporting(saved);
-  return sent;
+  return WriteSocket(Browser(), answer.Data(), kWaitMs, answer.Length(), reporting) == answer.Length();
 }
 
 bool TClientRequestThread::ProtectedExchange(int attempt) {

@@ -264,17 +264,22 @@ bool TRequestThread::ReadRequest() {
     return request.IsCompleteRequest() ||
            (request.HeaderLength() > 0 && request.RequestKind() == THTTPData::rkConnect);
   };
-  const auto skipEmptyLines = [&request] {
-    // Empty lines in front of a request line are no part of it: some browsers send a line end
-    // after a POST body, and it is not waited for.
+  // Bytes that came behind the last request go through the same checks as a read.
+  bool kept = !request.IsEmpty();
+  while (IsActive() && (kept || !complete())) {
+    if (!kept && !ReadMore(Browser(), request, 0, false)) break;
+    kept = false;
+    request.NormalizeHeaderLineEnds();
+    // Empty lines in front of a request (a late line end after a POST body) are no part of it.
     int32_t blank = 0;
     while (request.Length() >= blank + 2 && request.Data()[blank] == '\r' && request.Data()[blank + 1] == '\n') blank += 2;
     if (blank > 0) request.Assign(request.View().substr(static_cast<size_t>(blank)));
-  };
-  skipEmptyLines();
-  while (IsActive() && !complete()) {
-    if (!ReadMore(Browser(), request, 0, false)) break;
-    skipEmptyLines();
+    // The header block is bounded however its bytes arrive, also when the read that ends it is large.
+    if (request.HeaderLength() > limit) {
+      TunnelError(TooLargeText());
+      return false;
+    }
+    if (RefuseBadFraming()) return false;
     if (complete()) break;
     if (request.HeaderLength() == 0) {
       // A header block that never ends must not grow without bound.
@@ -615,6 +620,13 @@ bool TRequestThread::PassThrough() {
   }
 }
 
+bool TRequestThread::RefuseBadFraming() {
+  const TFramingFault fault = request_->RequestFramingFault();
+  if (fault == TFramingFault::None) return false;
+  ErrorPage(400, FramingFaultText(fault), false);
+  return true;
+}
+
 bool TRequestThread::SendRequestBody() {
   TRequestData& request = *request_;
   // The body cannot be sent twice: a kept connection that the server has closed meanwhile is
@@ -625,6 +637,8 @@ bool TRequestThread::SendRequestBody() {
   }
   bool headerSent = false;
   for (;;) {
+    // The rest of a long body is checked as it comes, before any of it goes on.
+    if (RefuseBadFraming()) return false;
     if (request.IsCompleteRequest()) {
       SetAsideFollowingBytes();
       return SendMessage(Upstream(), headerSent ? request.HeaderLength() : 0, true, request);

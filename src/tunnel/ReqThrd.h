@@ -187,6 +187,11 @@ class TRequestThread : public TServerClientThread {
   bool IsCompleteAnswer(const THTTPData& answer) const;
   bool ForwardInformational(THTTPData& answer, bool& failed);
   bool SendRequestBody();
+  // A request whose framing could hide another request is answered with 400 and the connection
+  // ends; true when the request was refused so.
+  bool RefuseBadFraming();
+  // Keeps the bytes behind the end of the request for the next request.
+  void SetAsideFollowingBytes();
   bool PassThrough();
   // Keeps the bytes behind the end of the request for the next one.
   void SetAsideFollowingBytes();
@@ -233,6 +238,8 @@ class TRequestThread : public TServerClientThread {
   // Bytes of the current answer reached the browser: a later error can no longer be a page.
   bool answerStarted_ = false;
   std::vector<char> tunnelBuffer_;
+  // Bytes the browser sent behind the current request: the start of its next one.
+  std::string following_;
   // Body bytes on their way through; kept so that its storage is reused.
   std::string streamPart_;
 };

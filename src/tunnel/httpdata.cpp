@@ -74,6 +74,158 @@ int64_t ChunkSize(std::string_view line) {
   return v;
 }
 
+// Header names compare without regard to the case of ASCII letters; every other byte has to
+// be equal.
+bool SameName(const char* p, std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char a = static_cast<unsigned char>(p[i]);
+    const unsigned char b = static_cast<unsigned char>(name[i]);
+    if (a == b) continue;
+    const unsigned char lower = a | 0x20;
+    if ((a ^ b) != 0x20 || lower < 'a' || lower > 'z') return false;
+  }
+  return true;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return a.size() == b.size() && SameName(a.data(), b); }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The characters of a field name, a transfer coding or a chunk extension name.
+bool IsTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool IsToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar); }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A Content-Length value: decimal digits only, fitting 31 bits; -1 otherwise.
+int64_t LengthValue(std::string_view value) {
+  if (value.empty()) return -1;
+  int64_t v = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + (c - '0');
+    if (v > INT32_MAX) return -1;
+  }
+  return v;
+}
+
+// The leading hexadecimal digits of a chunk size line; their count goes to digits. -1 when
+// they make more than 31 bits.
+int64_t LeadingHex(std::string_view line, size_t& digits) {
+  int64_t v = 0;
+  for (digits = 0; digits < line.size(); ++digits) {
+    const int d = HexDigit(line[digits]);
+    if (d < 0) break;
+    v = v * 16 + d;
+    if (v > INT32_MAX) return -1;
+  }
+  return v;
+}
+
+// A quoted string at the start of s (after its opening quote): its length up to and including
+// the closing quote, or 0 when it does not close on this line or holds a control character.
+size_t QuotedLength(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '"') return i + 1;
+    if (c == '\\') {
+      if (++i == s.size()) return 0;
+      continue;
+    }
+    if (c < ' ' && c != '\t') return 0;
+    if (c == 0x7F) return 0;
+  }
+  return 0;
+}
+
+// A whole chunk size line without its CR LF: hexadecimal digits, then any number of extensions
+// of the form ";" name ["=" token or quoted string], blanks allowed around ";" and "=". The size,
+// or -1 when the line has another form or the size needs more than 31 bits.
+int64_t CheckedChunkSize(std::string_view line) {
+  size_t digits = 0;
+  const int64_t size = LeadingHex(line, digits);
+  if (size < 0 || digits == 0) return -1;
+  size_t i = digits;
+  const auto skipBlanks = [&] {
+    while (i < line.size() && IsBlank(line[i])) ++i;
+  };
+  const auto token = [&] {
+    const size_t from = i;
+    while (i < line.size() && IsTokenChar(line[i])) ++i;
+    return i > from;
+  };
+  while (i < line.size()) {
+    skipBlanks();
+    if (i == line.size() || line[i] != ';') return -1;
+    ++i;
+    skipBlanks();
+    if (!token()) return -1;
+    skipBlanks();
+    if (i < line.size() && line[i] == '=') {
+      ++i;
+      skipBlanks();
+      if (i < line.size() && line[i] == '"') {
+        const size_t quoted = QuotedLength(line.substr(i + 1));
+        if (quoted == 0) return -1;
+        i += 1 + quoted;
+      } else if (!token()) {
+        return -1;
+      }
+    }
+  }
+  return size;
+}
+
+// A field line (of the header block or the trailer) without its CR LF: a name, directly followed
+// by a colon, and a value without CR or LF. A line that begins with a blank continues the line
+// before it, a form that readers take differently, so it counts as wrong as well.
+bool IsFieldLine(std::string_view line, std::string_view& name, std::string_view& value) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  name = line.substr(0, colon);
+  value = line.substr(colon + 1);
+  if (!IsToken(name)) return false;
+  return value.find_first_of("\r\n") == std::string_view::npos;
+}
+
+// Transfer codings in the order applied; the last frames the body and has to be chunked, which
+// may appear only there and without parameters.
+bool CodingsEndInChunked(std::string_view list) {
+  bool last = false;
+  bool any = false;
+  while (!list.empty()) {
+    const size_t comma = list.find(',');
+    const std::string_view element = TrimBlanks(list.substr(0, comma));
+    list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+    if (element.empty()) continue;
+    const size_t semicolon = element.find(';');
+    const std::string_view name = TrimBlanks(element.substr(0, semicolon));
+    if (!IsToken(name) || last) return false;
+    last = SameName(name, "chunked");
+    if (last && semicolon != std::string_view::npos) return false;
+    any = true;
+  }
+  return any && last;
+}
+
+// Where RequestFramingFault stands in a request.
+enum CheckPhase : uint8_t { kCheckHeader, kCheckSizeLine, kCheckChunkEnd, kCheckTrailer, kCheckDone };
+
 int32_t ToPos(size_t found) {
   return found == std::string_view::npos ? THTTPData::npos : static_cast<int32_t>(found);
 }
@@ -85,6 +237,21 @@ bool IsFramingStatus(int32_t status) {
 const char* const kMethods[] = {nullptr, "OPTIONS", "GET", "HEAD", "POST", "PUT", "DELETE", "TRACE", "CONNECT"};
 
 }  // namespace
+
+const std::string& FramingFaultText(TFramingFault fault) {
+  static const std::string none;
+  switch (fault) {
+    case TFramingFault::None: return none;
+    case TFramingFault::HeaderLine: return VGT("Неправильная строка заголовка в запросе");
+    case TFramingFault::DuplicateHost: return VGT("В запросе несколько заголовков Host");
+    case TFramingFault::BadLength: return VGT("Неправильное значение Content-Length в запросе");
+    case TFramingFault::ConflictingLengths: return VGT("В запросе заданы разные значения Content-Length");
+    case TFramingFault::LengthAndCoding: return VGT("В запросе заданы одновременно Content-Length и Transfer-Encoding");
+    case TFramingFault::BadCoding: return VGT("Неправильное значение Transfer-Encoding в запросе");
+    case TFramingFault::BadChunk: return VGT("Неправильный размер или конец блока в теле запроса");
+  }
+  return none;
+}
 
 THTTPData::~THTTPData() { std::free(bytes_); }
 
@@ -238,7 +405,7 @@ int32_t THTTPData::BodyStart() const {
 int32_t THTTPData::HeaderMatch(std::string_view name) const {
   // The first CR LF name ":" - the whole match has to lie inside the header block; without a
   // terminator the whole buffer stands in for it. Headers are looked up many times per
-  // message, so the search skips line starts on their first letter before comparing.
+  // message, so the search looks for the colon after the name before comparing the name.
   const int32_t t = Terminator();
   std::string_view area = View();
   if (t != npos) area = area.substr(0, static_cast<size_t>(t) + 4);
@@ -250,8 +417,7 @@ int32_t THTTPData::HeaderMatch(std::string_view name) const {
     p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(last - p) + 1));
     if (p == nullptr) return npos;
     if (p[1] != '\n' || p[2 + name.size()] != ':') continue;
-    if (name.empty() || (p[2] == name[0] && std::memcmp(p + 2, name.data(), name.size()) == 0))
-      return static_cast<int32_t>(p - base);
+    if (SameName(p + 2, name)) return static_cast<int32_t>(p - base);
   }
   return npos;
 }
@@ -568,6 +734,170 @@ bool THTTPData::IsCompleteResponse() const {
   if (m.hasContentLength && !m.hasTransferEncoding && m.contentLength >= 0 && length_ - (t + 4) >= m.contentLength)
     return true;
   return ChunkedComplete();
+}
+
+TFramingFault THTTPData::RequestFramingFault() const {
+  const int32_t t = Terminator();
+  if (t == npos || t == 0) return TFramingFault::None;
+  Memo& m = memo_;
+  if (m.checkPhase == kCheckHeader) {
+    m.fault = HeaderFramingFault();
+    Touch(t + 4);
+  }
+  if (m.fault == TFramingFault::None && m.checkPhase != kCheckDone) m.fault = ChunkFramingFault();
+  return m.fault;
+}
+
+int32_t THTTPData::FramedRequestEnd() const {
+  if (RequestFramingFault() != TFramingFault::None) return npos;
+  const int64_t end = memo_.requestEnd;
+  return end >= 0 && end <= length_ ? static_cast<int32_t>(end) : npos;
+}
+
+TFramingFault THTTPData::HeaderFramingFault() const {
+  Memo& m = memo_;
+  m.checkPhase = kCheckDone;
+  const int32_t t = memo_.terminator;
+  const std::string_view block = View().substr(0, static_cast<size_t>(t) + 4);
+  // A CR or LF that is not part of a line end leaves readers to guess where lines end.
+  for (size_t i = 0; i < block.size(); ++i) {
+    if (block[i] == '\r' && block[i + 1] != '\n') return TFramingFault::HeaderLine;
+    if (block[i] == '\n' && (i == 0 || block[i - 1] != '\r')) return TFramingFault::HeaderLine;
+  }
+  size_t at = block.find(kCrLf) + 2;  // past the start line
+  int64_t length = -1;
+  bool coded = false;
+  std::string codings;
+  int hosts = 0;
+  while (at < static_cast<size_t>(t) + 2) {
+    const size_t end = block.find(kCrLf, at);
+    std::string_view name;
+    std::string_view value;
+    if (!IsFieldLine(block.substr(at, end - at), name, value)) return TFramingFault::HeaderLine;
+    at = end + 2;
+    value = TrimBlanks(value);
+    if (SameName(name, "Content-Length")) {
+      const int64_t v = LengthValue(value);
+      if (v < 0) return TFramingFault::BadLength;
+      if (length >= 0 && v != length) return TFramingFault::ConflictingLengths;
+      length = v;
+    } else if (SameName(name, "Transfer-Encoding")) {
+      // Several lines of one field make one list.
+      codings.append(value).push_back(',');
+      coded = true;
+    } else if (SameName(name, "Host") && ++hosts > 1) {
+      return TFramingFault::DuplicateHost;
+    }
+  }
+  if (!coded) {
+    if (View().substr(0, 8) != "CONNECT ") m.requestEnd = int64_t{t} + 4 + std::max<int64_t>(length, 0);
+    return TFramingFault::None;
+  }
+  if (length >= 0) return TFramingFault::LengthAndCoding;
+  // HTTP/1.0 has no transfer codings: such a request cannot be framed the same way by everyone.
+  if (!CodingsEndInChunked(codings) || HttpVersion() < 65537) return TFramingFault::BadCoding;
+  // What follows a tunnel's request is the tunnel's data, not a body.
+  if (View().substr(0, 8) == "CONNECT ") return TFramingFault::None;
+  m.checkPhase = kCheckSizeLine;
+  m.checkAt = t + 4;
+  m.checkNext = t + 4;
+  return TFramingFault::None;
+}
+
+TFramingFault THTTPData::ChunkFramingFault() const {
+  Memo& m = memo_;
+  for (;;) {
+    if (m.checkPhase == kCheckDone || m.checkAt >= length_) return TFramingFault::None;
+    const int32_t p = static_cast<int32_t>(m.checkAt);
+    if (m.checkPhase == kCheckChunkEnd) {
+      // The chunk's data ends with CR LF; anything else there would be read as the next size line.
+      if (bytes_[p] != '\r' || (p + 1 < length_ && bytes_[p + 1] != '\n')) return TFramingFault::BadChunk;
+      Touch(std::min(p + 2, length_));
+      if (p + 1 >= length_) return TFramingFault::None;
+      m.checkPhase = kCheckSizeLine;
+      m.checkAt = m.checkNext = p + 2;
+      continue;
+    }
+    const int32_t e = Find(kCrLf, std::max(p, m.checkNext));
+    if (e == npos) {
+      m.checkNext = std::max(p, length_ - 1);
+      Touch(length_);
+      if (m.checkPhase != kCheckSizeLine) return TFramingFault::None;
+      // A size line still arriving is wrong already when it does not start with a size or its
+      // digits overflow; there is no need to wait for its end.
+      size_t digits = 0;
+      const std::string_view start = View().substr(static_cast<size_t>(p), 16);
+      if (LeadingHex(start, digits) < 0 || digits == 0) return TFramingFault::BadChunk;
+      const bool fits = digits == start.size() || IsBlank(start[digits]) || start[digits] == ';' || start[digits] == '\r';
+      return fits ? TFramingFault::None : TFramingFault::BadChunk;
+    }
+    Touch(e + 2);
+    const std::string_view line = View().substr(static_cast<size_t>(p), static_cast<size_t>(e - p));
+    m.checkAt = m.checkNext = e + 2;
+    if (m.checkPhase == kCheckTrailer) {
+      if (line.empty()) {
+        m.checkPhase = kCheckDone;
+        m.requestEnd = m.checkAt;
+        continue;
+      }
+      std::string_view name;
+      std::string_view value;
+      if (!IsFieldLine(line, name, value)) return TFramingFault::HeaderLine;
+      continue;
+    }
+    const int64_t size = CheckedChunkSize(line);
+    if (size < 0) return TFramingFault::BadChunk;
+    if (size == 0) {
+      m.checkPhase = kCheckTrailer;
+    } else {
+      m.checkPhase = kCheckChunkEnd;
+      m.checkAt = static_cast<int64_t>(e) + 2 + size;
+    }
+  }
+}
+
+void THTTPData::NormalizeHeaderLineEnds() {
+  Memo& m = memo_;
+  if (m.lineEndsKnown) return;
+  int32_t q = m.lfNext;
+  for (;; ++q) {
+    const void* lf = q < length_ ? std::memchr(bytes_ + q, '\n', static_cast<size_t>(length_ - q)) : nullptr;
+    if (lf == nullptr) {
+      m.lfNext = length_;
+      Touch(length_);
+      return;
+    }
+    q = static_cast<int32_t>(static_cast<const char*>(lf) - bytes_);
+    // Whether this LF ends an empty line shows only with the bytes after it.
+    if (q + 1 >= length_ || (bytes_[q + 1] == '\r' && q + 2 >= length_)) {
+      m.lfNext = q;
+      Touch(length_);
+      return;
+    }
+    if (q == 0 || bytes_[q - 1] != '\r') m.bareLf = true;
+    int32_t end = 0;
+    if (bytes_[q + 1] == '\n') {
+      m.bareLf = true;
+      end = q + 2;
+    } else if (bytes_[q + 1] == '\r' && bytes_[q + 2] == '\n') {
+      end = q + 3;
+    }
+    if (end == 0) continue;
+    m.lineEndsKnown = true;
+    Touch(end);
+    if (!m.bareLf) return;
+    std::string block;
+    block.reserve(static_cast<size_t>(end) + 64);
+    for (int32_t i = 0; i < end; ++i) {
+      if (bytes_[i] == '\n' && (i == 0 || bytes_[i - 1] != '\r')) block.push_back('\r');
+      block.push_back(bytes_[i]);
+    }
+    if (Replace(0, end, block)) {
+      memo_.lineEndsKnown = true;
+      Touch(static_cast<int32_t>(block.size()));
+    }
+    return;
+  }
 }
 
 bool THTTPData::TakePartialBody(std::string& out) {

@@ -9,7 +9,8 @@
 //   body start   - t+4, reported only when at least two bytes follow the terminator, else 0
 //                  (a one-byte body counts as no body; the gateway's protection layer agrees).
 // A header named N is the text CR LF N ":" lying inside the header block; names are matched
-// byte for byte. Without a terminator the whole buffer stands in for the header block.
+// without regard to the case of letters, and edits keep the spelling the message has. Without a
+// terminator the whole buffer stands in for the header block.
 //
 // Queries scan the bytes again, except that the facts the completeness checks need (where the
 // terminator search stopped, the framing headers, how far the chunk walk got) are remembered
@@ -21,6 +22,23 @@
 #include <string_view>
 
 namespace vg {
+
+// What is wrong with a request's framing. A request whose end two parties could find in
+// different places can carry a second request hidden inside it, so an intermediary refuses it
+// (with 400) rather than pass it on.
+enum class TFramingFault : uint8_t {
+  None,
+  HeaderLine,         // bare CR or LF, a folded line, a line without a field name and colon
+  DuplicateHost,      // more than one Host line
+  BadLength,          // Content-Length that is not one decimal number of 31 bits
+  ConflictingLengths, // Content-Length lines with different values
+  LengthAndCoding,    // Content-Length together with Transfer-Encoding
+  BadCoding,          // Transfer-Encoding not ending in exactly one chunked, or in an HTTP/1.0 request
+  BadChunk,           // a chunk size line that is not a size of 31 bits, or chunk data not ending in CR LF
+};
+
+// The text the relay shows and logs for a framing fault.
+const std::string& FramingFaultText(TFramingFault fault);
 
 class THTTPData {
  public:
@@ -131,6 +149,20 @@ class THTTPData {
   int32_t RequestEnd() const;
   bool IsCompleteResponse() const;
 
+  // Request framing as an HTTP/1.1 intermediary must check it: the header lines, the framing
+  // headers and, for a chunked body, every size line and chunk end received so far (chunk
+  // extensions are allowed). Asked again as bytes arrive, it goes on where it stopped; what
+  // follows the end of the request is not looked at.
+  TFramingFault RequestFramingFault() const;
+  // Where a request without a framing fault ends: the position after its body (or its trailer).
+  // npos until that end has arrived, for a faulty request, and for a tunnel's request, which the
+  // tunnel's data follows.
+  int32_t FramedRequestEnd() const;
+  // Once the header block is complete, rewrites bare LF line ends in it (which a recipient may
+  // take for CR LF) to CR LF, so that every other query sees the usual form; the body stays as
+  // it is. Until then, and for a header block already in CR LF form, nothing changes.
+  void NormalizeHeaderLineEnds();
+
   // Moves the body bytes received so far out of the message (header block and any unfinished
   // rest stay), for streaming a long answer. False when there is nothing to hand over.
   bool TakePartialBody(std::string& out);
@@ -162,6 +194,16 @@ class THTTPData {
     int64_t chunkPrevLine = 0; // start of the size line before it
     int32_t lineNext = 0;      // CR LF search of the current size line resumes here
     int32_t zeroLineEnd = 0;   // the CR of the size-0 line
+    // Line ends of the header block (NormalizeHeaderLineEnds).
+    bool lineEndsKnown = false;  // the header block's line ends have been looked at
+    bool bareLf = false;         // an LF without CR before it lies before lfNext
+    int32_t lfNext = 0;          // the search for an empty line resumes here
+    // Request framing (RequestFramingFault).
+    TFramingFault fault = TFramingFault::None;
+    uint8_t checkPhase = 0;      // a value of CheckPhase
+    int64_t checkAt = 0;         // start of the next size line, chunk end or trailer line
+    int32_t checkNext = 0;       // the CR LF search of that line resumes here
+    int64_t requestEnd = -1;     // where the request ends by its framing, once known
   };
 
   void Forget() const { memo_ = Memo{}; }
@@ -185,6 +227,8 @@ class THTTPData {
   bool TakeContentLength(std::string& out);
   bool TakeChunked(std::string& out);
   bool TakeUntilClose(std::string& out);
+  TFramingFault HeaderFramingFault() const;
+  TFramingFault ChunkFramingFault() const;
   void ReportNoMemory();
   bool InsideStorage(const char* p) const;
 

@@ -129,7 +129,7 @@ TEST(HttpCompleteness, ContentLength) {
   EXPECT_EQ(Message(head + "12345GET")->RequestEnd(), static_cast<int32_t>(head.size()) + 5);
   EXPECT_EQ(Message(head + "1234")->RequestEnd(), THTTPData::npos);
   EXPECT_TRUE(Response("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n12345"));
-  EXPECT_FALSE(Response("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n12345"));
+  EXPECT_TRUE(Response("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n12345"));
   EXPECT_FALSE(Request("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n12345"));
   EXPECT_FALSE(Request("POST / HTTP/1.1\r\nContent-Length: 4294967301\r\n\r\n12345"));
   // With Transfer-Encoding the length is ignored, even for "identity".
@@ -188,7 +188,7 @@ TEST(HttpCompleteness, ChunkedRules) {
   // A size larger than the data swallows the zero line into the chunk.
   EXPECT_FALSE(Response(h + "7\r\nhello\r\n0\r\n\r\n"));
   EXPECT_FALSE(Response("HTTP/1.1 200 OK\r\nTransfer-Encoding: Identity\r\n\r\n0\r\n\r\n"));
-  EXPECT_FALSE(Response("HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n0\r\n\r\n"));
+  EXPECT_TRUE(Response("HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n0\r\n\r\n"));
   EXPECT_TRUE(Request("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"));
 }
 

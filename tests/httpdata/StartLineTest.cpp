@@ -28,10 +28,10 @@ TEST(HttpStartLine, EveryRequestKind) {
   EXPECT_EQ(Kind("CONNECT host:443 HTTP/1.1\r\n\r\n"), THTTPData::rkConnect);
   EXPECT_EQ(Kind("GET / HTTP/1.1\r\nVg-Hm: getkey\r\n\r\n"), THTTPData::rkKeyRequest);
   EXPECT_EQ(Kind("GET / HTTP/1.1\r\nVg-Hm:gbt\r\n\r\n"), THTTPData::rkTokenGet);
-  // Vg-Hm only matters for GET and is compared exactly.
+  // Vg-Hm only matters for GET; its value is compared exactly.
   EXPECT_EQ(Kind("POST / HTTP/1.1\r\nVg-Hm: getkey\r\n\r\n"), THTTPData::rkPost);
   EXPECT_EQ(Kind("GET / HTTP/1.1\r\nVg-Hm: GetKey\r\n\r\n"), THTTPData::rkGet);
-  EXPECT_EQ(Kind("GET / HTTP/1.1\r\nvg-hm: getkey\r\n\r\n"), THTTPData::rkGet);
+  EXPECT_EQ(Kind("GET / HTTP/1.1\r\nvg-hm: getkey\r\n\r\n"), THTTPData::rkKeyRequest);
   // Methods are case-sensitive and must be followed by a space on the first line.
   EXPECT_EQ(Kind("get / HTTP/1.1\r\n\r\n"), THTTPData::rkUnknown);
   EXPECT_EQ(Kind("GETX / HTTP/1.1\r\n\r\n"), THTTPData::rkUnknown);
@@ -113,7 +113,7 @@ TEST(HttpStartLine, GetHost) {
   // The host never runs past the first line.
   EXPECT_EQ(Message("GET http://example.org\r\nX: a/b\r\n\r\n")->GetHost(), "");
   EXPECT_EQ(Message("CONNECT host:443\r\nX: a b\r\n\r\n")->GetHost(), "host:443");
-  EXPECT_EQ(Message("GET /a HTTP/1.1\r\nhost: example.org\r\n\r\n")->GetHost(), "");
+  EXPECT_EQ(Message("GET /a HTTP/1.1\r\nhost: example.org\r\n\r\n")->GetHost(), "example.org");
   EXPECT_EQ(Message("GET")->GetHost(), "");
 }
 

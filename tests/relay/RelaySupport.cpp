@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -74,9 +75,15 @@ size_t HeaderEnd(const std::string& s) {
   return t == std::string::npos ? std::string::npos : t + 4;
 }
 
+std::string Lowered(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Header names are found in any letter case, as HTTP servers do.
 std::string HeaderValue(const std::string& header, const std::string& name) {
-  const std::string key = "\r\n" + name + ":";
-  size_t p = header.find(key);
+  const std::string key = "\r\n" + Lowered(name) + ":";
+  size_t p = Lowered(header).find(key);
   if (p == std::string::npos) return {};
   p += key.size();
   const size_t e = header.find("\r\n", p);

@@ -328,6 +328,18 @@ TEST_F(GatewayProcess, ProtectedExchangesOnOneConnection) {
   EXPECT_EQ(unknown.answer->StatusCode(), 502);
   EXPECT_NE(Body(*unknown.answer).find("elsewhere.example"), std::string::npos);
 
+  // A request that could carry a second one to the web server does not go there.
+  const std::string hidden = "GET /hello HTTP/1.1\r\nHost: " + kHost + "\r\n\r\n";
+  const std::string before = backend.LastRequest();
+  for (const std::string& smuggling :
+       {"POST /echo HTTP/1.1\r\nHost: " + kHost + "\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden,
+        "POST /echo HTTP/1.1\r\nHost: " + kHost + "\r\nContent-Length: 2\r\n\r\nok" + hidden}) {
+    auto refused = tunnel.Exchange(smuggling);
+    ASSERT_TRUE(refused.unprotected) << refused.answer->FirstError();
+    EXPECT_EQ(refused.answer->StatusCode(), 400) << smuggling;
+  }
+  EXPECT_EQ(backend.LastRequest(), before);
+
   // The same protected bytes once more: the counter was used, so the key does not pass.
   auto replay = tunnel.Receive(tunnel.lastSent);
   EXPECT_EQ(replay.status, 591);

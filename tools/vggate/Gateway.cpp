@@ -282,6 +282,12 @@ void TGateSession::ProtectedExchange(TExchangeResult& result) {
       return PlainPage(result, 591, "The session key has served its requests (fault Rekey591); agree a new one.");
   }
   if (config.faults.plainAnswers) return PlainPage(result, 200, "An unprotected answer (fault PlainAnswers).");
+  // The plain request goes to the web server as it stands: one whose end readers could find in
+  // different places, or with bytes behind its end, would carry a second request along.
+  if (request_.RequestFramingFault() != vg::TFramingFault::None ||
+      (request_.RequestKind() != THTTPData::rkConnect && request_.FramedRequestEnd() != request_.Length()))
+    return ProtectedPage(result, key, peer, 400,
+                         "The request's length is ambiguous or more bytes follow it; it was not passed on.");
 
   const TBackend* backend = config.FindBackend(result.host);
   if (backend == nullptr)
