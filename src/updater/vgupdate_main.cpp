@@ -42,7 +42,13 @@ int ExitStatus(vg::TUpdateResult result) {
 bool HaveDisplay() {
   const char* x = std::getenv("DISPLAY");
   const char* w = std::getenv("WAYLAND_DISPLAY");
-  return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0');
+  const char* q = std::getenv("QT_QPA_PLATFORM");  // offscreen, for one
+  return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0') || (q != nullptr && *q != '\0');
+}
+
+// Scripts and tests stop the restarted tunnel by this id.
+void ReportTunnel(int pid) {
+  if (pid > 0) std::printf("vgupdate: vgproxy started, process %d\n", pid);
 }
 
 }  // namespace
@@ -80,7 +86,12 @@ int main(int argc, char** argv) {
   options.noMediumUpdate = !positional.empty() && vg::IsNoMediumArgument(positional.front());
 
 #ifdef VG_UPDATE_WINDOW
-  if (!headless && HaveDisplay()) return ExitStatus(vg::RunUpdateWindow(argc, argv, options, installDir, medium));
+  if (!headless && HaveDisplay()) {
+    int tunnelPid = -1;
+    const vg::TUpdateResult result = vg::RunUpdateWindow(argc, argv, options, installDir, medium, tunnelPid);
+    ReportTunnel(tunnelPid);
+    return ExitStatus(result);
+  }
 #else
   (void)headless;
   (void)HaveDisplay;
@@ -90,7 +101,7 @@ int main(int argc, char** argv) {
     vg::TConsoleUpdateView view(installDir, medium);
     vg::TUpdateProcedure procedure(view, options);
     const vg::TUpdateResult result = procedure.Run();
-    if (procedure.StartedTunnelPid() > 0) std::printf("vgupdate: vgproxy started, process %d\n", procedure.StartedTunnelPid());
+    ReportTunnel(procedure.StartedTunnelPid());
     return ExitStatus(result);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vgupdate: %s\n", e.what());

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "platform/Instance.h"
 #include "platform/Registry.h"
 #include "updater/UpdaterSupport.h"
 
@@ -51,10 +52,10 @@ class EndToEndTest : public UpdaterTest {
       for (int i = 0; i < 50 && ::kill(restarted_, 0) == 0; ++i) ::usleep(100000);
     }
   }
-  relaytest::ProcessResult Update(const std::vector<std::string>& args) {
+  relaytest::ProcessResult Update(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> command{"/usr/bin/env", "-C", Pkg(), Pkg("vgupdate")};
     command.insert(command.end(), args.begin(), args.end());
-    relaytest::ProcessResult result = relaytest::RunProcess(command, 30000);
+    relaytest::ProcessResult result = relaytest::RunProcess(command, 30000, env);
     std::smatch m;
     if (std::regex_search(result.out, m, std::regex("vgproxy started, process ([0-9]+)"))) restarted_ = std::stoi(m[1]);
     return result;
@@ -92,6 +93,20 @@ TEST_F(EndToEndTest, HeadlessWithoutAnswersEndsAtTheMediumQuestion) {
 
   const relaytest::ProcessResult usage = Update({"--bogus"});
   EXPECT_EQ(usage.exitCode, 2);
+}
+
+TEST_F(EndToEndTest, WindowRunsTheSameProcedureAndClosesAtTheEnd) {
+  const std::string picture = Root("window.png");
+  const relaytest::ProcessResult result =
+      Update({"NUD", "--install-dir", install_},
+             {"QT_QPA_PLATFORM=offscreen", "VG_UPDATE_GRAB=" + picture, "VG_UPDATE_GRAB_AT=9"});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_EQ(ReadFileText(install_ + "/vgproxy"), ReadFileText(Pkg("vgproxy")));
+  EXPECT_TRUE(fs::exists(picture));
+  // The window's updater starts the tunnel with its tray (headless here, without a display).
+  ASSERT_GT(restarted_, 0) << result.out;
+  for (int i = 0; i < 50 && !vg::platform::FindWindowByClass("TQSVeilgateAboutForm"); ++i) ::usleep(100000);
+  EXPECT_TRUE(vg::platform::FindWindowByClass("TQSVeilgateAboutForm"));
 }
 
 }  // namespace

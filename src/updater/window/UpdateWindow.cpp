@@ -52,6 +52,7 @@ class TfmMain : public QWidget, public IUpdateView {
   }
 
   TUpdateResult Result() const { return result_; }
+  int TunnelPid() const { return tunnelPid_; }
 
   void SetStatus(const std::string& text) override {
     status_->setText(ToQt(text));
@@ -91,6 +92,7 @@ class TfmMain : public QWidget, public IUpdateView {
     try {
       TUpdateProcedure procedure(*this, options_);
       result_ = procedure.Run();
+      tunnelPid_ = procedure.StartedTunnelPid();
     } catch (const std::exception& e) {
       ShowMessage(VGT("Ошибка"), e.what(), TUpdateMessageKind::Error);
     }
@@ -108,6 +110,7 @@ class TfmMain : public QWidget, public IUpdateView {
   QTimer timer_;
   bool started_ = false;
   TUpdateResult result_ = TUpdateResult::NotUpdated;
+  int tunnelPid_ = -1;
   std::string grabFile_;
   int grabAt_ = -1;
 };
@@ -115,11 +118,12 @@ class TfmMain : public QWidget, public IUpdateView {
 }  // namespace
 
 TUpdateResult RunUpdateWindow(int& argc, char** argv, const TUpdateOptions& options, const std::string& installDir,
-                              const std::string& medium) {
+                              const std::string& medium, int& tunnelPid) {
   QApplication app(argc, argv);
   TfmMain form(options, installDir, medium);
   form.show();
   app.exec();
+  tunnelPid = form.TunnelPid();
   return form.Result();
 }
 

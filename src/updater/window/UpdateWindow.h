@@ -8,8 +8,8 @@
 namespace vg {
 
 // Runs the procedure in the window; folder answers given on the command line are used instead
-// of asking (empty: ask).
+// of asking (empty: ask). tunnelPid: the tunnel started at the end, or -1.
 TUpdateResult RunUpdateWindow(int& argc, char** argv, const TUpdateOptions& options, const std::string& installDir,
-                              const std::string& medium);
+                              const std::string& medium, int& tunnelPid);
 
 }  // namespace vg
