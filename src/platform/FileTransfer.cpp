@@ -142,7 +142,9 @@ std::vector<std::string> ListDirectories(const std::string& dir) {
   return names;
 }
 
-bool ListFilesChecked(const std::string& dir, std::vector<std::string>& names) { return ListEntries(dir, false, names); }
+bool ListFilesChecked(const std::string& dir, std::vector<std::string>& names) {
+  return ListEntries(dir, false, names);
+}
 
 bool RemoveEmptyDirectory(const std::string& dir) { return ::rmdir(dir.c_str()) == 0; }
 

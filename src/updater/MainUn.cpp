@@ -90,8 +90,7 @@ uint32_t ReadReleaseVersion(const std::string& executable) {
   std::copy(product.begin(), product.end(), oldMarker.begin() + 1);
   if (const int64_t at = FindInFile(executable, oldMarker); at >= 0) {
     uint8_t digit = 0;
-    if (ReadBytesAt(executable, at + static_cast<int64_t>(kOldMarkerDigit), &digit, 1) && digit >= '0' &&
-        digit <= '9')
+    if (ReadBytesAt(executable, at + static_cast<int64_t>(kOldMarkerDigit), &digit, 1) && digit >= '0' && digit <= '9')
       return 0x10000u + (digit - '0');
   }
   return 0;
@@ -305,9 +304,20 @@ bool TUpdateProcedure::UnloadTunnel() {
 }
 
 bool TUpdateProcedure::BackupInstall() {
-  backupStarted_ = true;
   SetStatus(VGT("Сохранение резервной копии в каталоге ") + BackupDir());
   std::string failed;
+  // A Backup left by an earlier run may be the only good copy of an installation whose restore
+  // failed: it is set aside as Backup.1 (.2, ...), never overwritten or removed.
+  if (platform::IsDirectory(BackupDir())) {
+    std::string aside;
+    for (int n = 1; aside.empty() || platform::IsDirectory(aside) || platform::FileExists(aside); ++n)
+      aside = BackupDir() + "." + std::to_string(n);
+    if (!platform::ReplaceFile(BackupDir(), aside)) {
+      Error(Format(VGT("Ошибка при сохранении резервной копии файла \"%s\""), {BackupDir()}));
+      return false;
+    }
+  }
+  backupStarted_ = true;
   if (!CopyDirectory(installDir_, BackupDir(), false, failed)) {
     Error(Format(VGT("Ошибка при сохранении резервной копии файла \"%s\""), {failed}));
     return false;
@@ -423,7 +433,8 @@ bool TUpdateProcedure::FindInstallSource() {
     }
   }
   if (mediumDir_.empty()) {
-    auto chosen = view_.ChooseFolder(TFolderQuestion::InstallSource, VGT("Укажите откуда производилась установка QS-Veilgate"));
+    auto chosen =
+        view_.ChooseFolder(TFolderQuestion::InstallSource, VGT("Укажите откуда производилась установка QS-Veilgate"));
     if (!chosen) return false;
     mediumDir_ = *chosen;
   }

@@ -48,18 +48,18 @@ class IUpdateView {
 };
 
 struct TUpdateOptions {
-  std::string packageDir;        // the directory with the new files
-  std::string updaterName;       // the updater's own file name, never a new file
-  bool noMediumUpdate = false;   // "NUD": steps 14 to 21 are skipped
-  bool tunnelHeadless = false;   // start the tunnel again without its tray
+  std::string packageDir;       // the directory with the new files
+  std::string updaterName;      // the updater's own file name, never a new file
+  bool noMediumUpdate = false;  // "NUD": steps 14 to 21 are skipped
+  bool tunnelHeadless = false;  // start the tunnel again without its tray
   const platform::Clock* clock = &platform::Clock::System();
   std::function<void(std::chrono::milliseconds)> sleep;  // defaults to a real sleep
   std::chrono::milliseconds quitWait{5000};
   std::chrono::milliseconds busyWait{5000};
   std::chrono::milliseconds pollInterval{100};
-  std::function<std::vector<std::string>()> removableDrives;                    // defaults to the platform's
-  std::function<bool(const std::string&, platform::DiskSpace&)> diskSpace;     // defaults to the platform's
-  std::string tempBase;          // defaults to the system's temporary directory
+  std::function<std::vector<std::string>()> removableDrives;                // defaults to the platform's
+  std::function<bool(const std::string&, platform::DiskSpace&)> diskSpace;  // defaults to the platform's
+  std::string tempBase;  // defaults to the system's temporary directory
 };
 
 enum class TUpdateResult {

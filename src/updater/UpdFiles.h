@@ -16,8 +16,7 @@ bool CopyFileList(const std::string& sourceDir, const std::string& targetDir, co
 
 // The plain files of sourceDir through CopyFileList (a directory that cannot be listed fails
 // with its own path); with recursive, each subdirectory into the same-named one of targetDir.
-bool CopyDirectory(const std::string& sourceDir, const std::string& targetDir, bool recursive,
-                   std::string& failedPath);
+bool CopyDirectory(const std::string& sourceDir, const std::string& targetDir, bool recursive, std::string& failedPath);
 
 // Removes dir with everything in it: its files first (the first that cannot go stops the
 // removal), then each subdirectory, then dir itself.

@@ -86,7 +86,8 @@ void ExtractZip(const std::string& archive, const std::string& dir) {
       if (std::fwrite(buffer, 1, static_cast<size_t>(n), out.get()) != static_cast<size_t>(n))
         throw EZipError(Format("%s: %s", {target.string(), platform::LastErrorText()}));
     }
-    if (std::fclose(out.release()) != 0) throw EZipError(Format("%s: %s", {target.string(), platform::LastErrorText()}));
+    if (std::fclose(out.release()) != 0)
+      throw EZipError(Format("%s: %s", {target.string(), platform::LastErrorText()}));
   }
 }
 

@@ -29,12 +29,9 @@ const char kUsage[] =
 
 int ExitStatus(vg::TUpdateResult result) {
   switch (result) {
-    case vg::TUpdateResult::Completed:
-      return 0;
-    case vg::TUpdateResult::InstallationOnly:
-      return 3;
-    case vg::TUpdateResult::NotUpdated:
-      break;
+    case vg::TUpdateResult::Completed: return 0;
+    case vg::TUpdateResult::InstallationOnly: return 3;
+    case vg::TUpdateResult::NotUpdated: break;
   }
   return 1;
 }

@@ -28,8 +28,8 @@ class EndToEndTest : public UpdaterTest {
     install_ = Root("pf/QS-Veilgate");
     fs::create_directories(install_);
     reg::Key versionKey;
-    ASSERT_EQ(reg::CreateKey(reg::Key::RootKey(reg::Root::kLocalMachine), "Software\\Microsoft\\Windows\\CurrentVersion",
-                             versionKey),
+    ASSERT_EQ(reg::CreateKey(reg::Key::RootKey(reg::Root::kLocalMachine),
+                             "Software\\Microsoft\\Windows\\CurrentVersion", versionKey),
               reg::kSuccess);
     ASSERT_EQ(reg::SetValue(versionKey, "ProgramFilesDir", reg::kTypeString, Root("pf")), reg::kSuccess);
 

@@ -74,7 +74,8 @@ TEST_F(ProcedureTest, InstalledReleaseDecidesWhatHappens) {
   EXPECT_EQ(Run(Options()), TUpdateResult::NotUpdated);
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].caption, "Ошибка");
-  EXPECT_EQ(view_.messages[0].text, "Попытка установки устаревшей версии QS-Veilgate\r\nОбновление QS-Veilgate не завершено");
+  EXPECT_EQ(view_.messages[0].text,
+            "Попытка установки устаревшей версии QS-Veilgate\r\nОбновление QS-Veilgate не завершено");
   EXPECT_EQ(ReadFileText(Inst("a.dll")), "old a");
   EXPECT_FALSE(fs::exists(Inst("Backup")));
   EXPECT_TRUE(Has("Запуск QS-Veilgate"));
@@ -85,7 +86,8 @@ TEST_F(ProcedureTest, InstalledReleaseDecidesWhatHappens) {
   WriteFileText(Inst("vgproxy"), std::string(2000, 'q'));
   EXPECT_EQ(Run(Options()), TUpdateResult::NotUpdated);
   ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text.substr(0, 50), std::string("Ошибка при анализе файла vgproxy.exe - неверный формат файла").substr(0, 50));
+  EXPECT_EQ(view_.messages[0].text.substr(0, 50),
+            std::string("Ошибка при анализе файла vgproxy.exe - неверный формат файла").substr(0, 50));
   EXPECT_EQ(ReadFileText(Inst("a.dll")), "old a");
 }
 
@@ -151,12 +153,22 @@ TEST_F(ProcedureTest, FailedRestoreKeepsTheBackup) {
   };
   EXPECT_EQ(Run(Options()), TUpdateResult::NotUpdated);
   ASSERT_EQ(view_.messages.size(), 3u) << view_.MessageTexts();
-  EXPECT_EQ(view_.messages[1].text,
-            "Ошибка при восстановлении файла \"b.dll\" предыдущей версии QS-Veilgate\r\nОбновление QS-Veilgate не завершено");
+  EXPECT_EQ(
+      view_.messages[1].text,
+      "Ошибка при восстановлении файла \"b.dll\" предыдущей версии QS-Veilgate\r\nОбновление QS-Veilgate не завершено");
   EXPECT_NE(view_.messages[2].text.find(Inst("Backup")), std::string::npos);
   EXPECT_TRUE(backupKept_);
   EXPECT_EQ(ReadFileText(Inst("Backup/b.dll")), "old b");
   EXPECT_EQ(ReadFileText(Inst("Backup/vgproxy")), SyntheticTunnel(0x10005));
+
+  // The next update sets the kept copy aside instead of overwriting it with the mixed files.
+  view_ = RecordingView{};
+  view_.installAnswer = Inst();
+  fs::remove(Inst("b.dll"));
+  fs::remove(Inst("c.dll"));
+  EXPECT_EQ(Run(Options()), TUpdateResult::Completed) << view_.MessageTexts();
+  EXPECT_EQ(ReadFileText(Inst("Backup.1/b.dll")), "old b");
+  EXPECT_FALSE(fs::exists(Inst("Backup")));
 }
 
 TEST_F(ProcedureTest, MissingInstallationIsReported) {

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
-
 #include <cstdlib>
 
 #include "platform/CodePage.h"
