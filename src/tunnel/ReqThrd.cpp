@@ -623,7 +623,7 @@ bool TRequestThread::PassThrough() {
 bool TRequestThread::RefuseBadFraming() {
   const TFramingFault fault = request_->RequestFramingFault();
   if (fault == TFramingFault::None) return false;
-  ErrorPage(400, FramingFaultText(fault), false);
+  Fail({400, FramingFaultText(fault), true, false});
   return true;
 }
 

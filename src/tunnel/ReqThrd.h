@@ -193,8 +193,6 @@ class TRequestThread : public TServerClientThread {
   // Keeps the bytes behind the end of the request for the next request.
   void SetAsideFollowingBytes();
   bool PassThrough();
-  // Keeps the bytes behind the end of the request for the next one.
-  void SetAsideFollowingBytes();
   enum class MoveOutcome { NotApplicable, Moved, Done, Failed };
   // Moves the next pending part of a plain answer's body of known length straight to the browser.
   MoveOutcome MoveBody(int32_t pending);
@@ -238,8 +236,6 @@ class TRequestThread : public TServerClientThread {
   // Bytes of the current answer reached the browser: a later error can no longer be a page.
   bool answerStarted_ = false;
   std::vector<char> tunnelBuffer_;
-  // Bytes the browser sent behind the current request: the start of its next one.
-  std::string following_;
   // Body bytes on their way through; kept so that its storage is reused.
   std::string streamPart_;
 };

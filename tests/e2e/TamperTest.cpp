@@ -190,7 +190,9 @@ TEST_F(TamperTest, UnsignedAnswersReachTheBrowserDefused) {
     // The page still tells the user what to do, but it runs no script and has an origin of its own.
     EXPECT_EQ(BodyOf(answer), ManInTheMiddle::ScriptPage()) << mark;
     EXPECT_NE(header.find("\r\nContent-Security-Policy: sandbox allow-forms\r\n"), std::string::npos) << header;
-    if (mark != "?k511") EXPECT_NE(header.find("\r\nWWW-Authenticate: Basic realm=\"gate\"\r\n"), std::string::npos);
+    if (mark != "?k511") {
+      EXPECT_NE(header.find("\r\nWWW-Authenticate: Basic realm=\"gate\"\r\n"), std::string::npos);
+    }
   }
   EXPECT_TRUE(web_.Requests().empty());
 }
