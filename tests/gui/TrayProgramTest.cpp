@@ -16,17 +16,14 @@
 #include <thread>
 
 #include "GuiSupport.h"
+#include "TrayRun.h"
 #include "config/fLogMngr.h"
 #include "gui/AboutWindow.h"
-#include "gui/MessageBoxes.h"
 #include "gui/TrayIcon.h"
-#include "gui/TrayProgram.h"
-#include "gui/WindowPrompts.h"
 #include "platform/Instance.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
 #include "relay/RelaySupport.h"
-#include "tunnel/ClientProgram.h"
 
 using namespace guitest;
 using namespace relaytest;
@@ -50,38 +47,14 @@ class TrayProgram : public ::testing::Test {
 
   std::string Config() const { return dir_.File("veilgate.cfg"); }
 
-  // The tray program's start in this process; false when another instance holds the desktop.
   bool Start(bool trayAvailable = true) {
-    vg::gui::TTrayShell::TOptions options;
-    options.TrayWait = std::chrono::milliseconds(100);
-    options.TrayPoll = std::chrono::milliseconds(20);
-    options.TrayAvailable = [this, trayAvailable] { return trayAvailable; };
-    shell_ = std::make_unique<vg::gui::TTrayShell>(options);
-    program_ = std::make_unique<vg::TClientProgram>(shell_.get(), Config());
-    vg::gui::TTrayShell* shell = shell_.get();
-    if (!program_->ClaimInstance([shell] {
-          QMetaObject::invokeMethod(shell, [shell] { shell->Unload(); }, Qt::QueuedConnection);
-        }))
-      return false;
-    vg::gui::InstallWindowMessageBoxes();
-    prompts_ = vg::gui::InstallWindowPrompts();
-    shell_->SetPrompts(prompts_);
-    start_ = program_->Create([this] { ++terminated_; },
-                              [shell](vg::TQSVeilgateAboutForm& form) { shell->SetForm(&form); });
-    return true;
+    const bool started = run_.Start(Config(), trayAvailable);
+    shell_ = run_.shell.get();
+    program_ = run_.program.get();
+    start_ = run_.start;
+    return started;
   }
-
-  void Stop() {
-    if (prompts_) prompts_->CloseAll();
-    vg::RemovePromptService();
-    vg::gui::CloseAllMessageBoxes();
-    if (shell_) shell_->SetForm(nullptr);
-    program_.reset();
-    shell_.reset();
-    prompts_.reset();
-    vg::gui::RemoveWindowMessageBoxes();
-    vg::gui::ReopenMessageBoxes();
-  }
+  void Stop() { run_.Stop(); }
 
   TAboutWindow* About() const { return shell_->AboutWindow(); }
   template <class T>
@@ -94,11 +67,11 @@ class TrayProgram : public ::testing::Test {
   TempDir dir_;
   int port_ = 0;
   std::string cfg_;
-  std::unique_ptr<vg::gui::TTrayShell> shell_;
-  std::unique_ptr<vg::TClientProgram> program_;
-  std::shared_ptr<vg::gui::TWindowPromptService> prompts_;
+  TrayRun run_;
+  vg::gui::TTrayShell* shell_ = nullptr;
+  vg::TClientProgram* program_ = nullptr;
   vg::TClientProgram::TStart start_ = vg::TClientProgram::TStart::Running;
-  std::atomic<int> terminated_{0};
+  std::atomic<int>& terminated_ = run_.terminated;
 };
 
 TEST_F(TrayProgram, MenuAboutWindowAndUnload) {
