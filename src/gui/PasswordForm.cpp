@@ -1,6 +1,7 @@
 #include "gui/PasswordForm.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,8 +37,12 @@ TfPassword::TfPassword(QWidget* parent) : QDialog(parent) {
 
   lPassword_ = new QLabel(FromCp1251(VGT("Пожалуйста, введите пароль секретного ключа")), this);
   lPassword_->setObjectName("lPassword");
-  lPassword_->move(8, 8);
-  lPassword_->adjustSize();
+  // The line must fit above the edit whatever the desktop's font: a smaller size rather than a cut text.
+  QFont font = lPassword_->font();
+  while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(lPassword_->text()) > 241)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  lPassword_->setFont(font);
+  lPassword_->setGeometry(8, 8, 241, 16);
 
   edtPassword_ = new QLineEdit(this);
   edtPassword_->setObjectName("edtPassword");

@@ -1,6 +1,8 @@
 #include "gui/TMReqForm.h"
 
 #include <QCloseEvent>
+
+#include <algorithm>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -32,8 +34,11 @@ void TfmTMReq::closeEvent(QCloseEvent* event) {
 
 void TfmTMReq::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // Above the middle of the screen, so that a password window (centred) leaves it visible.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center().x() - width() / 2, std::max(area.top(), area.center().y() - 60 - height() - 40));
+  }
   raise();
 }
 
