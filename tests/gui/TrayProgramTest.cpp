@@ -110,6 +110,9 @@ TEST_F(TrayProgram, MenuAboutWindowAndUnload) {
   EXPECT_EQ(boxes.Seen[0].icon, QMessageBox::Information);
   EXPECT_NE(boxes.Seen[0].text.find(Config()), std::string::npos) << boxes.Seen[0].text;
 
+  shell_->Tray()->SetToolTip(QString(70, QChar(0x0416)));
+  EXPECT_EQ(shell_->Tray()->ToolTip(), QString(62, QChar(0x0416)));
+
   Item("UnloadItem")->trigger();
   EXPECT_TRUE(WaitUntil([&] { return terminated_ == 1; }));
   EXPECT_FALSE(shell_->Tray()->Active());
