@@ -4,7 +4,8 @@
 # OUTDIR (default BUILD_DIR/screenshots) receives tray-menu.png (screen with the opened tray
 # menu), about.png (the about window), prompts.png (screen with the password window and the
 # key-medium prompt, both asked for by the emulation engine while it signs a protected request),
-# password.png and touch-memory.png (those two windows alone), and screen-*.png for context.
+# password.png and touch-memory.png (those two windows alone), about-no-tray.png (the about
+# window with the menu's commands when no tray host runs), and screen-*.png for context.
 # Everything runs on loopback with free ports and a private runtime directory.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,9 +84,9 @@ TouchMemory=1
 CFG
 
 trayer --edge top --align right --widthtype request --height 28 --SetDockType true --transparent false \
-  --tint 0xd8d8d8 --expand false >"$WORK/trayer.log" 2>&1 & PIDS+=($!)
+  --tint 0xd8d8d8 --expand false >"$WORK/trayer.log" 2>&1 & TRAYER=$!; PIDS+=($TRAYER)
 sleep 1
-"$BIN/vgproxy" --config "$WORK/veilgate.cfg" >"$WORK/vgproxy.log" 2>&1 & PIDS+=($!)
+"$BIN/vgproxy" --config "$WORK/veilgate.cfg" >"$WORK/vgproxy.log" 2>&1 & VGPROXY=$!; PIDS+=($VGPROXY)
 wait_port "$PROXY_PORT" || { cat "$WORK/vgproxy.log"; exit 1; }
 wait_port "$GATE_PORT" || { cat "$WORK/gate.log"; exit 1; }
 sleep 1.5
@@ -132,3 +133,10 @@ else
   cat "$WORK/page.txt" "$WORK/vgproxy.log" "$WORK/gate.log" >&2
   exit 1
 fi
+
+# Without a tray host the about window carries the menu's commands.
+kill "$VGPROXY" && wait "$VGPROXY" || true
+kill "$TRAYER" && wait "$TRAYER" || true
+VG_TRAY_WAIT_MS=0 "$BIN/vgproxy" --config "$WORK/veilgate.cfg" >"$WORK/vgproxy2.log" 2>&1 & PIDS+=($!)
+ABOUT=$(wait_window "QS-Veilgate \(")
+shot "$ABOUT" about-no-tray.png
