@@ -12,6 +12,7 @@
 #include "platform/Environment.h"
 #include "platform/MessageBox.h"
 #include "protection/HeadlessPrompts.h"
+#include "protection/PromptService.h"
 #include "tunnel/ClientProgram.h"
 #include "tunnel/ReleaseMark.h"
 
@@ -49,10 +50,14 @@ int Run(const std::string& configFile) {
         vg::TLogManager().WriteService(caption + ": " + text);
       });
   // Engines that need a key password ask on the terminal.
-  vg::InstallHeadlessPrompts();
+  const auto prompts = vg::InstallHeadlessPrompts();
 
   const bool earlier = program.Create([&loop] { loop.Quit(0); }) == vg::TClientProgram::TStart::EarlierRelease;
-  return earlier ? 1 : loop.Run();
+  const int code = earlier ? 1 : loop.Run();
+  // A connection waiting for a password typed on the terminal must not hold the unload up.
+  prompts->Cancel();
+  vg::RemovePromptService();
+  return code;
 }
 
 // Windows need a display; without one the program runs headless.

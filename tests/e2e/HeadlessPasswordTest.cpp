@@ -107,7 +107,15 @@ TEST_F(ProtectedPath, TheHeadlessProgramAsksForTheKeyPasswordOnItsTerminal) {
   tunnel.Type(password + "\n");
   EXPECT_EQ(fetched.get().out, Body(3000)) << tunnel.Seen() << Diagnostics();
   EXPECT_EQ(tunnel.Seen().find(password), std::string::npos);  // never echoed
+
+  // Unloading while the question waits (the engine forgot the key and asks again): the program
+  // ends at once and the waiting connection gets no page.
+  fetched = std::async(std::launch::async, [this] { return Curl({"-H", "vg-act: cc", "http://" + kHost + "/len/3000"}); });
+  ASSERT_TRUE(tunnel.WaitFor("Пожалуйста, введите пароль секретного ключа")) << tunnel.Seen();
+  const auto began = std::chrono::steady_clock::now();
   EXPECT_EQ(tunnel.Stop(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+  EXPECT_NE(fetched.get().out, Body(3000));
 }
 
 }  // namespace
