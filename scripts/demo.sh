@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: installs the dependencies, builds, and starts on loopback a small web site (demo/),
-# vggate in front of it and vgproxy --headless protecting it under the host name
-# demo.veilgate.test (the tunnel routes it; no DNS needed). Other hosts are proxied plainly.
+# vggate in front of it and vgproxy (a tray program when there is a display, else headless)
+# protecting it under the host name demo.veilgate.test (the tunnel routes it; no DNS needed).
+# Other hosts are proxied plainly.
 # Runs until Ctrl+C, then stops what it started.
 #   DEMO_PROXY_PORT (default 1030), DEMO_GATE_PORT (8591), DEMO_WEB_PORT (a free port)
 set -euo pipefail
@@ -103,7 +104,7 @@ compress mode=2
 [Client\\Web servers\\s1\\Crypto engine]
 $CLIENT_ENGINE
 EOF
-LD_LIBRARY_PATH=$BIN "$BIN/vgproxy" --headless --config "$STATE/veilgate.cfg" >"$STATE/vgproxy.log" 2>&1 & PIDS+=($!)
+LD_LIBRARY_PATH=$BIN "$BIN/vgproxy" --config "$STATE/veilgate.cfg" >"$STATE/vgproxy.log" 2>&1 & PIDS+=($!)
 wait_port "$PROXY_PORT" || { echo "demo: vgproxy did not start:"; cat "$STATE/vgproxy.log"; exit 1; }
 
 cat <<EOF

@@ -107,7 +107,7 @@ void TLogManager::ShowLogError(const std::string& text) {
   bool expected = false;
   if (!g_errorBoxShown.compare_exchange_strong(expected, true)) return;
   try {
-    platform::ShowMessageBox(platform::ApplicationTitle(), text);
+    platform::ShowMessageBox(platform::ApplicationTitle(), text, platform::MessageBoxKind::Warning);
   } catch (...) {
   }
   g_errorBoxShown = false;

@@ -222,4 +222,23 @@ void EventLoop::Post(std::function<void()> task) {
 
 bool EventLoop::IsLoopThread() const { return std::this_thread::get_id() == loopThread_; }
 
+TerminationSignalWatcher::TerminationSignalWatcher(std::function<void()> onSignal) {
+  thread_ = std::thread([this, onSignal = std::move(onSignal)] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    int sig = 0;
+    sigwait(&set, &sig);
+    if (!stopping_ && onSignal) onSignal();
+  });
+}
+
+TerminationSignalWatcher::~TerminationSignalWatcher() {
+  stopping_ = true;
+  // The thread waits in sigwait; a directed SIGTERM ends it.
+  pthread_kill(thread_.native_handle(), SIGTERM);
+  thread_.join();
+}
+
 }  // namespace vg::platform

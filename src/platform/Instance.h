@@ -70,4 +70,18 @@ class EventLoop {
   std::thread signalThread_;
 };
 
+// For a program whose loop is not an EventLoop: after EventLoop::BlockTerminationSignals, a thread
+// of this object waits for SIGINT or SIGTERM and calls onSignal once for the first of them.
+class TerminationSignalWatcher {
+ public:
+  explicit TerminationSignalWatcher(std::function<void()> onSignal);
+  ~TerminationSignalWatcher();
+  TerminationSignalWatcher(const TerminationSignalWatcher&) = delete;
+  TerminationSignalWatcher& operator=(const TerminationSignalWatcher&) = delete;
+
+ private:
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
 }  // namespace vg::platform

@@ -21,14 +21,14 @@ std::string& Title() {
 }
 }  // namespace
 
-void ShowMessageBox(const std::string& caption, const std::string& text) {
+void ShowMessageBox(const std::string& caption, const std::string& text, MessageBoxKind kind) {
   MessageBoxPresenter presenter;
   {
     std::lock_guard<std::mutex> lock(Mutex());
     presenter = Presenter();
   }
   if (presenter) {
-    presenter(caption, text);
+    presenter(caption, text, kind);
     return;
   }
   const std::string line = Cp1251ToUtf8(caption) + ": " + Cp1251ToUtf8(text) + "\n";

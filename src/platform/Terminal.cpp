@@ -1,6 +1,7 @@
 #include "platform/Terminal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line) {
+TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line, const std::atomic<bool>* cancel) {
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return TerminalRead::NoTerminal;
   termios saved{};
@@ -44,7 +45,18 @@ TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line) {
   bool gotAny = false;
   bool ended = false;
   char chunk[256];
+  bool cancelled = false;
   while (!ended) {
+    if (cancel) {
+      // Unloading must not wait for a user who never answers.
+      pollfd ready{fd, POLLIN, 0};
+      const int polled = ::poll(&ready, 1, 100);
+      if (cancel->load()) {
+        cancelled = true;
+        break;
+      }
+      if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
+    }
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -61,7 +73,7 @@ TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line) {
   ::tcsetattr(fd, TCSAFLUSH, &saved);
   WriteAll(fd, "\n");
   ::close(fd);
-  if (!gotAny) return TerminalRead::Closed;
+  if (!gotAny || cancelled) return TerminalRead::Closed;
   if (!text.empty() && text.back() == '\r') text.pop_back();
   line.swap(text);
   std::fill(text.begin(), text.end(), '\0');

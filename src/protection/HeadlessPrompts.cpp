@@ -31,9 +31,10 @@ std::string THeadlessPromptService::StampedNotice(const std::string& text) {
 }
 
 bool THeadlessPromptService::AskPassword(std::string& password) {
+  if (cancelled_) return false;
   std::string line;
   const platform::TerminalRead result =
-      reader_(platform::Cp1251ToUtf8(VGT("Пожалуйста, введите пароль секретного ключа: ")), line);
+      reader_(platform::Cp1251ToUtf8(VGT("Пожалуйста, введите пароль секретного ключа: ")), line, &cancelled_);
   switch (result) {
     case platform::TerminalRead::Ok:
       password = platform::Utf8ToCp1251(line);
@@ -56,6 +57,10 @@ void THeadlessPromptService::HideKeyMediumPrompt() {
   errorWriter_(platform::Cp1251ToUtf8(VGT("Запрос touch-memory снят")) + "\n");
 }
 
-void InstallHeadlessPrompts() { InstallPromptService(std::make_shared<THeadlessPromptService>()); }
+std::shared_ptr<THeadlessPromptService> InstallHeadlessPrompts() {
+  auto service = std::make_shared<THeadlessPromptService>();
+  InstallPromptService(service);
+  return service;
+}
 
 }  // namespace vg

@@ -93,7 +93,8 @@ void TAboutForm::StopListener() {
 }
 
 void TAboutForm::ShowError(const std::string& message) const {
-  platform::ShowMessageBox(platform::ApplicationTitle(), Format("%s : %s", {Caption(), message}));
+  platform::ShowMessageBox(platform::ApplicationTitle(), Format("%s : %s", {Caption(), message}),
+                           platform::MessageBoxKind::Error);
 }
 
 void TAboutForm::LogListenerEvent(const std::string& text) {

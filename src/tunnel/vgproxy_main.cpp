@@ -1,20 +1,20 @@
-// vgproxy: the tunnel program. Without a desktop shell it runs headless: the tunnel, its
-// listener and the message loop, ended by SIGINT, SIGTERM or a quit posted to its main window.
+// vgproxy: the tunnel program. With a display it is a tray program; with --headless or without
+// a display it runs the tunnel, its listener and a message loop, ended by SIGINT, SIGTERM or a
+// quit posted to its main window.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/Cfg_Clnt.h"
 #include "config/fLogMngr.h"
+#include "gui/TrayProgram.h"
 #include "platform/CodePage.h"
-#include "platform/Instance.h"
+#include "platform/Environment.h"
 #include "platform/MessageBox.h"
-#include "platform/Net.h"
-#include "platform/SysUtils.h"
-#include "tunnel/Abt_Clnt.h"
+#include "protection/HeadlessPrompts.h"
+#include "protection/PromptService.h"
+#include "tunnel/ClientProgram.h"
 #include "tunnel/ReleaseMark.h"
-#include "tunnel/fEntry.h"
-#include "tunnel/fThrList.h"
 
 // The updater looks for this in the executable's data.
 extern const std::array<uint8_t, vg::kReleaseMarkerSize> vgReleaseMarker;
@@ -35,43 +35,38 @@ const char kUsage[] =
 
 int Run(const std::string& configFile) {
   vg::platform::EventLoop::BlockTerminationSignals();
-  vg::platform::SetApplicationTitle(vg::ClientPartCaption());
 
-  // One instance per desktop: a second start ends without a word.
   vg::platform::EventLoop loop;
-  vg::platform::WindowClassInstance instance(vg::kMainWindowClass);
-  if (!instance.Register([&loop] { loop.Quit(0); })) return 0;
+  vg::TClientProgram program(nullptr, configFile);
+  if (!program.ClaimInstance([&loop] { loop.Quit(0); })) return 0;
 
-  if (!configFile.empty()) {
-    vg::TConfigLock lock(vg::Settings());
-    vg::Settings().SetFileName(configFile);
-  }
-  vg::InitOwnAddresses();
-  // Each connection holds descriptors; the default soft limit would cap them at a few hundred.
-  vg::platform::RaiseDescriptorLimit();
   // Without windows a message box is a line on standard error and in the service log.
-  vg::platform::SetMessageBoxPresenter([](const std::string& caption, const std::string& text) {
-    const std::string line = vg::platform::Cp1251ToUtf8(caption) + ": " + vg::platform::Cp1251ToUtf8(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-    vg::TLogManager().WriteService(caption + ": " + text);
-  });
+  vg::platform::SetMessageBoxPresenter(
+      [](const std::string& caption, const std::string& text, vg::platform::MessageBoxKind) {
+        const std::string line =
+            vg::platform::Cp1251ToUtf8(caption) + ": " + vg::platform::Cp1251ToUtf8(text) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+        vg::TLogManager().WriteService(caption + ": " + text);
+      });
+  // Engines that need a key password ask on the terminal.
+  const auto prompts = vg::InstallHeadlessPrompts();
 
-  int code = 0;
-  {
-    vg::TQSVeilgateAboutForm form;
-    form.SetOnTerminate([&loop] { loop.Quit(0); });
-    form.FormCreate();
-    if (vg::EarlierReleaseInstalled()) {
-      vg::platform::ShowMessageBox(vg::EarlierReleaseCaption(), vg::EarlierReleaseText());
-      code = 1;
-    } else {
-      code = loop.Run();
-    }
-    vg::ThreadList().TerminateAll();
-  }
-  instance.Unregister();
+  const bool earlier = program.Create([&loop] { loop.Quit(0); }) == vg::TClientProgram::TStart::EarlierRelease;
+  const int code = earlier ? 1 : loop.Run();
+  // A connection waiting for a password typed on the terminal must not hold the unload up.
+  prompts->Cancel();
+  vg::RemovePromptService();
   return code;
+}
+
+// Windows need a display; without one the program runs headless.
+bool DisplayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const auto value = vg::platform::ReadEnvironmentVariable(name);
+    if (value && !value->empty()) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -85,8 +80,12 @@ int main(int argc, char** argv) {
     PrintError(e.what());
     return 2;
   }
+  bool headless = false;
   for (const std::string& arg : args) {
-    if (arg == "--headless") continue;
+    if (arg == "--headless") {
+      headless = true;
+      continue;
+    }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -94,8 +93,8 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  // The desktop shell is not part of this build: the program always runs headless.
   try {
+    if (!headless && DisplayAvailable()) return vg::gui::RunTrayProgram(configFile, argc, argv);
     return Run(configFile);
   } catch (const std::exception& e) {
     PrintError(e.what());

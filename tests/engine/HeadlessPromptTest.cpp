@@ -30,7 +30,7 @@ struct Captured {
 
 std::shared_ptr<THeadlessPromptService> Headless(Captured& captured, TerminalRead result, std::string line = {}) {
   return std::make_shared<THeadlessPromptService>(
-      [&captured, result, line](const std::string& prompt, std::string& out) {
+      [&captured, result, line](const std::string& prompt, std::string& out, const std::atomic<bool>*) {
         captured.prompts.push_back(prompt);
         if (result == TerminalRead::Ok) out = line;
         return result;

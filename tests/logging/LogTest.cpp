@@ -196,7 +196,7 @@ TEST(LogError, OneBoxAtATime) {
   std::promise<void> entered, release;
   auto releaseFuture = release.get_future().share();
   std::atomic<int> shown{0};
-  vg::platform::SetMessageBoxPresenter([&](const std::string&, const std::string&) {
+  vg::platform::SetMessageBoxPresenter([&](const std::string&, const std::string&, vg::platform::MessageBoxKind) {
     if (shown++ == 0) {
       entered.set_value();
       releaseFuture.wait();
