@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A picture of vgupdate's window in the middle of an update, on the offscreen platform:
 # a throw-away installation and package, the window grabbed as the new files go in.
-# usage: scripts/screenshots-updater.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots)
+# usage: scripts/screenshots-updater.sh [BUILD_DIR] [OUT_DIR]   (defaults: build, docs/screenshots);
+# scripts/screenshots.sh runs it too, into its own directory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)

@@ -5,7 +5,8 @@
 # menu), about.png (the about window), prompts.png (screen with the password window and the
 # key-medium prompt, both asked for by the emulation engine while it signs a protected request),
 # password.png and touch-memory.png (those two windows alone), about-no-tray.png (the about
-# window with the menu's commands when no tray host runs), and screen-*.png for context.
+# window with the menu's commands when no tray host runs), screen-*.png for context, and
+# vgupdate-window.png (the updater's window in the middle of an update).
 # Everything runs on loopback with free ports and a private runtime directory.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -140,3 +141,6 @@ kill "$TRAYER" && wait "$TRAYER" || true
 VG_TRAY_WAIT_MS=0 "$BIN/vgproxy" --config "$WORK/veilgate.cfg" >"$WORK/vgproxy2.log" 2>&1 & PIDS+=($!)
 ABOUT=$(wait_window "QS-Veilgate \(")
 shot "$ABOUT" about-no-tray.png
+
+# The updater's window in the middle of an update (offscreen, a throw-away installation).
+bash "$ROOT/scripts/screenshots-updater.sh" "$BUILD" "$OUT"
