@@ -1,6 +1,8 @@
 // A 2 MiB answer arriving piece by piece the way the relay reads it (grow, fill, cut back)
 // with a completeness check after every piece, against one memcpy of the same bytes; and the
 // header lookups the relay makes on every browser request.
+#include "tunnel/httpdata.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,8 +11,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-
-#include "tunnel/httpdata.h"
 
 namespace {
 
@@ -85,8 +85,8 @@ void BM_HeaderLookup(benchmark::State& state) {
       "Accept-Language: ru-RU,ru;q=0.8,en-US;q=0.5,en;q=0.3\r\nAccept-Encoding: gzip, deflate\r\n"
       "Referer: http://www.example.org/catalogue/\r\nCookie: session=0123456789abcdef; theme=light\r\n"
       "Upgrade-Insecure-Requests: 1\r\nCache-Control: max-age=0\r\nProxy-Connection: keep-alive\r\n\r\n");
-  static constexpr std::string_view kNames[] = {"Host", "Content-Length", "Transfer-Encoding", "Connection",
-                                                "Proxy-Connection", "Vg-Oh", "Vg-Hm"};
+  static constexpr std::string_view kNames[] = {
+      "Host", "Content-Length", "Transfer-Encoding", "Connection", "Proxy-Connection", "Vg-Oh", "Vg-Hm"};
   for (auto _ : state) {
     int found = 0;
     for (std::string_view name : kNames) found += m.HasHeader(name) ? 1 : 0;

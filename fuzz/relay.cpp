@@ -109,8 +109,8 @@ Framing Judge(const std::string& s, std::string& why) {
   if (startLine.substr(0, 8) == "CONNECT ") return Framing::OneRequest;  // then the tunnel's data
   size_t end = t + 4;
   if (coded) {
-    if (length >= 0 || !SameLetters(lastCoding, "chunked") ||
-        startLine.size() < 9 || startLine.substr(startLine.size() - 9) != " HTTP/1.1") {
+    if (length >= 0 || !SameLetters(lastCoding, "chunked") || startLine.size() < 9 ||
+        startLine.substr(startLine.size() - 9) != " HTTP/1.1") {
       why = "a body framed by Transfer-Encoding in a way readers may take differently";
       return Framing::Wrong;
     }
@@ -120,7 +120,8 @@ Framing Judge(const std::string& s, std::string& why) {
       const std::string_view line(s.data() + end, e - end);
       size_t digits = 0;
       int64_t size = 0;
-      for (; digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits])) && size <= 0x7FFFFFFF; ++digits) {
+      for (; digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits])) && size <= 0x7FFFFFFF;
+           ++digits) {
         const int c = std::tolower(static_cast<unsigned char>(line[digits]));
         size = size * 16 + (c <= '9' ? c - '0' : c - 'a' + 10);
       }

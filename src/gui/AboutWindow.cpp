@@ -84,8 +84,7 @@ TAboutWindow::TAboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   commands_ = new QWidget(this);
   commands_->setObjectName("MenuCommands");
   auto* note = new QLabel(
-      FromCp1251(VGT("Область уведомлений не найдена, поэтому команды значка программы находятся здесь.")),
-      commands_);
+      FromCp1251(VGT("Область уведомлений не найдена, поэтому команды значка программы находятся здесь.")), commands_);
   note->setObjectName("NoTrayLabel");
   note->setWordWrap(true);
   auto* setup = new QPushButton(FromCp1251(VGT("Настройки")), commands_);

@@ -7,9 +7,7 @@
 
 namespace vg::gui {
 
-inline QString FromCp1251(const std::string& text) {
-  return QString::fromStdString(platform::Cp1251ToUtf8(text));
-}
+inline QString FromCp1251(const std::string& text) { return QString::fromStdString(platform::Cp1251ToUtf8(text)); }
 
 inline std::string ToCp1251(const QString& text) { return platform::Utf8ToCp1251(text.toStdString()); }
 

@@ -170,9 +170,7 @@ void TKeysTestDlg::Busy(bool busy) {
   }
 }
 
-void TKeysTestDlg::Message(const std::string& text) {
-  QMessageBox::warning(this, windowTitle(), FromCp1251(text));
-}
+void TKeysTestDlg::Message(const std::string& text) { QMessageBox::warning(this, windowTitle(), FromCp1251(text)); }
 
 void TKeysTestDlg::BreakEnabled(bool enabled) { breakButton_->setEnabled(enabled); }
 

@@ -4,7 +4,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -42,12 +41,9 @@ void WriteStandardError(const std::string& caption, const std::string& text) {
 
 QMessageBox::Icon IconOf(platform::MessageBoxKind kind) {
   switch (kind) {
-    case platform::MessageBoxKind::Error:
-      return QMessageBox::Critical;
-    case platform::MessageBoxKind::Warning:
-      return QMessageBox::Warning;
-    case platform::MessageBoxKind::Information:
-      break;
+    case platform::MessageBoxKind::Error: return QMessageBox::Critical;
+    case platform::MessageBoxKind::Warning: return QMessageBox::Warning;
+    case platform::MessageBoxKind::Information: break;
   }
   return QMessageBox::Information;
 }

@@ -1,11 +1,10 @@
 #include "gui/TMReqForm.h"
 
 #include <QCloseEvent>
-
-#include <algorithm>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <algorithm>
 
 #include "gui/GuiText.h"
 #include "platform/SysUtils.h"

@@ -18,8 +18,7 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), icon_(new QSystemTrayIc
         // The menu itself is shown by the tray host.
         if (OnRightClick) OnRightClick();
         break;
-      default:
-        break;
+      default: break;
     }
   });
 }

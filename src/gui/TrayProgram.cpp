@@ -113,8 +113,7 @@ void TTrayShell::LookForTray() {
 void TTrayShell::EnterFallback() {
   fallback_ = true;
   trayTimer_->start(static_cast<int>(kLatePoll.count()));
-  TLogManager().WriteService(
-      VGT("Область уведомлений не найдена: окно программы показано с командами меню значка"));
+  TLogManager().WriteService(VGT("Область уведомлений не найдена: окно программы показано с командами меню значка"));
   about_->SetMenuCommandsVisible(true);
   about_->show();
   about_->raise();
@@ -177,7 +176,10 @@ int RunTrayProgram(const std::string& configFile, int argc, char** argv) {
   if (const auto wait = platform::ReadEnvironmentVariable("VG_TRAY_WAIT_MS"); wait && !wait->empty())
     options.TrayWait = std::chrono::milliseconds(std::max(0, std::atoi(wait->c_str())));
   TTrayShell shell(options);
-  auto unload = [&shell] { QMetaObject::invokeMethod(&shell, [&shell] { shell.Unload(); }, Qt::QueuedConnection); };
+  auto unload = [&shell] {
+    QMetaObject::invokeMethod(
+        &shell, [&shell] { shell.Unload(); }, Qt::QueuedConnection);
+  };
 
   int code = 0;
   {

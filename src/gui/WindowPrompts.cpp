@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-
 #include <algorithm>
 
 #include "gui/GuiText.h"
@@ -46,7 +45,8 @@ std::shared_ptr<TWindowPromptService> InstallWindowPrompts() {
   auto service = std::make_shared<TWindowPromptService>();
   QObject* app = QCoreApplication::instance();
   InstallPromptService(service, [app] {
-    QMetaObject::invokeMethod(app, [] { ServePromptRequests(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] { ServePromptRequests(); }, Qt::QueuedConnection);
   });
   return service;
 }

@@ -150,8 +150,7 @@ bool ProcessGone(pid_t pid) { return pid > 0 && ::kill(pid, 0) != 0 && errno == 
 void RemoveStaleTemporaries(const std::string& target) {
   const size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const std::string prefix =
-      (slash == std::string::npos ? target : target.substr(slash + 1)) + std::string(kTempMark);
+  const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + std::string(kTempMark);
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
   std::vector<std::string> stale;
@@ -164,8 +163,10 @@ void RemoveStaleTemporaries(const std::string& target) {
     pid_t pid = 0;
     bool digits = true;
     for (char c : rest.substr(0, dash)) {
-      if (c < '0' || c > '9') digits = false;
-      else pid = pid * 10 + (c - '0');
+      if (c < '0' || c > '9')
+        digits = false;
+      else
+        pid = pid * 10 + (c - '0');
     }
     if (digits && ProcessGone(pid)) stale.emplace_back(name);
   }

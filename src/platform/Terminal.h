@@ -14,7 +14,6 @@ enum class TerminalRead {
 // Writes prompt (UTF-8) to the controlling terminal, reads one line with echo switched off and
 // restores the terminal's settings. The line comes back without its line end, as typed (UTF-8).
 // When cancel is given, the wait looks at it every 100 ms and gives up (Closed) once it is set.
-TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line,
-                            const std::atomic<bool>* cancel = nullptr);
+TerminalRead ReadHiddenLine(const std::string& prompt, std::string& line, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace vg::platform

@@ -1,10 +1,10 @@
 // KH: LZ77 on independent 32 KiB blocks with a one-entry hash table, plus run items.
 #include <algorithm>
 #include <bit>
-#include <type_traits>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -98,9 +98,9 @@ void TAboutForm::ShowError(const std::string& message) const {
 }
 
 void TAboutForm::LogListenerEvent(const std::string& text) {
-  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
   int64_t last = lastListenerEventMs_.load();
   if (last != INT64_MIN && now - last < 1000) return;
   if (!lastListenerEventMs_.compare_exchange_strong(last, now)) return;

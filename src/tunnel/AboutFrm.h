@@ -5,8 +5,8 @@
 #include <atomic>
 #include <climits>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "config/fLogMngr.h"

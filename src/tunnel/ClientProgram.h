@@ -32,8 +32,7 @@ class TClientProgram {
   // box is shown before EarlierRelease is returned. onTerminate: what unloading does last.
   // created: called with the new window before its creation step, so that a shell can route
   // its handlers to it (boxes of the creation step run event loops).
-  TStart Create(std::function<void()> onTerminate,
-                const std::function<void(TQSVeilgateAboutForm&)>& created = nullptr);
+  TStart Create(std::function<void()> onTerminate, const std::function<void(TQSVeilgateAboutForm&)>& created = nullptr);
 
   // Null before Create.
   TQSVeilgateAboutForm* Form() { return form_.get(); }

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <chrono>
 
+#include "config/Cfg_Clnt.h"
 #include "platform/SysUtils.h"
 #include "platform/TextCase.h"
-#include "protection/fcrypt.h"
-#include "config/Cfg_Clnt.h"
 #include "platform/TypeName.h"
 #include "protection/ConKey.h"
+#include "protection/fcrypt.h"
 
 namespace vg {
 
@@ -58,12 +58,9 @@ void TClientRequestThread::SwitchConfiguredLocation(const THttpEntry& target) {
 
 bool ClientAdmitted(uint8_t accessType, uint32_t remote, uint32_t local, const std::vector<uint32_t>& allowed) {
   switch (accessType) {
-    case 0:
-      return true;
-    case 2:
-      return std::find(allowed.begin(), allowed.end(), remote) != allowed.end();
-    default:
-      return remote == local || IsOwnAddress(remote);
+    case 0: return true;
+    case 2: return std::find(allowed.begin(), allowed.end(), remote) != allowed.end();
+    default: return remote == local || IsOwnAddress(remote);
   }
 }
 
@@ -112,7 +109,8 @@ bool TClientRequestThread::CheckClient() {
   char buffer[4096];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusedReadMs);
   while (head.size() < kRefusedReadBytes && head.find("\r\n\r\n") == std::string::npos && !Terminated()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     const platform::IoResult r = Browser().Read(buffer, std::min(sizeof buffer, kRefusedReadBytes - head.size()),
                                                 static_cast<int>(left.count()), &WakeUp());
@@ -183,9 +181,9 @@ std::string UnsignedAnswerText(const THTTPData& answer) {
   if (header == 0 || firstLineEnd == std::string_view::npos) return std::string(all);
   const bool redirect = answer.StatusCode() / 100 == 3;
   const bool chunked = !redirect && answer.HasHeader("Transfer-Encoding");
-  static const std::string_view kKept[] = {"WWW-Authenticate", "Proxy-Authenticate", "Content-Type",
-                                           "Content-Language", "Date",             "Retry-After",
-                                           "Connection",       "Transfer-Encoding"};
+  static const std::string_view kKept[] = {
+      "WWW-Authenticate", "Proxy-Authenticate", "Content-Type",     "Content-Language", "Date",
+      "Retry-After",      "Connection",         "Transfer-Encoding"};
   std::string text(all.substr(0, firstLineEnd + 2));
   for (size_t pos = firstLineEnd + 2; pos + 2 < header;) {
     const size_t end = all.find("\r\n", pos);
@@ -244,9 +242,7 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
         }
         return true;
       }
-      case TAnswerResult::Failed:
-        EndConnection();
-        return true;
+      case TAnswerResult::Failed: EndConnection(); return true;
       case TAnswerResult::NothingReceived:
         break;
     }

@@ -696,9 +696,7 @@ bool TRequestThread::PlainExchange(int attempt) {
     switch (StreamAnswer()) {
       case TAnswerResult::Complete:
         return true;
-      case TAnswerResult::Failed:
-        EndConnection();
-        return true;
+      case TAnswerResult::Failed: EndConnection(); return true;
       case TAnswerResult::NothingReceived:
         break;
     }

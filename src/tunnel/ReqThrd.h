@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "config/fLogMngr.h"
-#include "protection/ProtSrvr.h"
 #include "platform/Net.h"
+#include "protection/ProtSrvr.h"
 #include "tunnel/RelayCfg.h"
-#include "tunnel/ServerSock.h"
 #include "tunnel/SecureHttp.h"
+#include "tunnel/ServerSock.h"
 #include "tunnel/SockErr.h"
 #include "tunnel/fEntry.h"
 

@@ -553,7 +553,7 @@ bool IsExactChunkedBody(std::string_view body) {
     if (line.empty() || line.size() > 8) return false;
     uint64_t size = 0;
     for (const char c : line) {
-      const int digit = c >= '0' && c <= '9' ? c - '0'
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                : -1;
@@ -584,7 +584,8 @@ bool FitFramingToBody(TSecureHTTPData& answer, bool headRequest) {
   if (answer.HasHeader("Transfer-Encoding")) {
     // Only one coding header goes on, and only when the body really is in chunked coding.
     const std::string coding = answer.GetHeader("Transfer-Encoding");
-    std::string last = platform::LowerCp1251(coding.substr(coding.rfind(',') == std::string::npos ? 0 : coding.rfind(',') + 1));
+    std::string last =
+        platform::LowerCp1251(coding.substr(coding.rfind(',') == std::string::npos ? 0 : coding.rfind(',') + 1));
     last.erase(0, last.find_first_not_of(" \t"));
     last.erase(last.find_last_not_of(" \t") + 1);
     if (last != "chunked" || !((body.empty() && bodyless) || IsExactChunkedBody(body))) {

@@ -828,7 +828,8 @@ TFramingFault THTTPData::ChunkFramingFault() const {
       size_t digits = 0;
       const std::string_view start = View().substr(static_cast<size_t>(p), 16);
       if (LeadingHex(start, digits) < 0 || digits == 0) return TFramingFault::BadChunk;
-      const bool fits = digits == start.size() || IsBlank(start[digits]) || start[digits] == ';' || start[digits] == '\r';
+      const bool fits =
+          digits == start.size() || IsBlank(start[digits]) || start[digits] == ';' || start[digits] == '\r';
       return fits ? TFramingFault::None : TFramingFault::BadChunk;
     }
     Touch(e + 2);

@@ -28,13 +28,13 @@ namespace vg {
 // (with 400) rather than pass it on.
 enum class TFramingFault : uint8_t {
   None,
-  HeaderLine,         // bare CR or LF, a folded line, a line without a field name and colon
-  DuplicateHost,      // more than one Host line
-  BadLength,          // Content-Length that is not one decimal number of 31 bits
-  ConflictingLengths, // Content-Length lines with different values
-  LengthAndCoding,    // Content-Length together with Transfer-Encoding
-  BadCoding,          // Transfer-Encoding not ending in exactly one chunked, or in an HTTP/1.0 request
-  BadChunk,           // a chunk size line that is not a size of 31 bits, or chunk data not ending in CR LF
+  HeaderLine,          // bare CR or LF, a folded line, a line without a field name and colon
+  DuplicateHost,       // more than one Host line
+  BadLength,           // Content-Length that is not one decimal number of 31 bits
+  ConflictingLengths,  // Content-Length lines with different values
+  LengthAndCoding,     // Content-Length together with Transfer-Encoding
+  BadCoding,           // Transfer-Encoding not ending in exactly one chunked, or in an HTTP/1.0 request
+  BadChunk,            // a chunk size line that is not a size of 31 bits, or chunk data not ending in CR LF
 };
 
 // The text the relay shows and logs for a framing fault.
@@ -200,10 +200,10 @@ class THTTPData {
     int32_t lfNext = 0;          // the search for an empty line resumes here
     // Request framing (RequestFramingFault).
     TFramingFault fault = TFramingFault::None;
-    uint8_t checkPhase = 0;      // a value of CheckPhase
-    int64_t checkAt = 0;         // start of the next size line, chunk end or trailer line
-    int32_t checkNext = 0;       // the CR LF search of that line resumes here
-    int64_t requestEnd = -1;     // where the request ends by its framing, once known
+    uint8_t checkPhase = 0;   // a value of CheckPhase
+    int64_t checkAt = 0;      // start of the next size line, chunk end or trailer line
+    int32_t checkNext = 0;    // the CR LF search of that line resumes here
+    int64_t requestEnd = -1;  // where the request ends by its framing, once known
   };
 
   void Forget() const { memo_ = Memo{}; }

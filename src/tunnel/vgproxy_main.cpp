@@ -43,8 +43,7 @@ int Run(const std::string& configFile) {
   // Without windows a message box is a line on standard error and in the service log.
   vg::platform::SetMessageBoxPresenter(
       [](const std::string& caption, const std::string& text, vg::platform::MessageBoxKind) {
-        const std::string line =
-            vg::platform::Cp1251ToUtf8(caption) + ": " + vg::platform::Cp1251ToUtf8(text) + "\n";
+        const std::string line = vg::platform::Cp1251ToUtf8(caption) + ": " + vg::platform::Cp1251ToUtf8(text) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
         vg::TLogManager().WriteService(caption + ": " + text);

@@ -1,7 +1,6 @@
 // The headless program asks for the password of an encrypted key on its controlling terminal:
 // here a pseudo-terminal whose other side the test reads and types into.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -62,7 +61,8 @@ class OnTerminal {
       // Keep the terminal drained so that the program never blocks writing to it.
       pollfd fd{master_, POLLIN, 0};
       char buf[512];
-      if (::poll(&fd, 1, 100) > 0 && ::read(master_, buf, sizeof buf) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (::poll(&fd, 1, 100) > 0 && ::read(master_, buf, sizeof buf) <= 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (::waitpid(pid_, &status, WNOHANG) == 0) {
       ::kill(pid_, SIGKILL);
@@ -90,8 +90,9 @@ TEST_F(ProtectedPath, TheHeadlessProgramAsksForTheKeyPasswordOnItsTerminal) {
   std::string password = ReadFileText(pki.File("password.txt"));
   while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
   auto identity = [&](const std::string& key, const std::string& cert, const std::string& partner) {
-    return "CertificateFile=" + pki.File(cert) + "\nPrivateKeyFile=" + pki.File(key) + "\nCAFile=" +
-           pki.File("ca.pem") + "\nSubscribersDir=" + pki.File("subscribers") + "\nPartnerUID=" + partner + "\n";
+    return "CertificateFile=" + pki.File(cert) + "\nPrivateKeyFile=" + pki.File(key) +
+           "\nCAFile=" + pki.File("ca.pem") + "\nSubscribersDir=" + pki.File("subscribers") +
+           "\nPartnerUID=" + partner + "\n";
   };
   gateEngine_ = "Engine=OpenSSL\n";
   gateEngineParams_ = identity("gateway.key", "gateway.pem", "vg-client");
@@ -110,7 +111,9 @@ TEST_F(ProtectedPath, TheHeadlessProgramAsksForTheKeyPasswordOnItsTerminal) {
 
   // Unloading while the question waits (the engine forgot the key and asks again): the program
   // ends at once and the waiting connection gets no page.
-  fetched = std::async(std::launch::async, [this] { return Curl({"-H", "vg-act: cc", "http://" + kHost + "/len/3000"}); });
+  fetched = std::async(std::launch::async, [this] {
+    return Curl({"-H", "vg-act: cc", "http://" + kHost + "/len/3000"});
+  });
   ASSERT_TRUE(tunnel.WaitFor("Пожалуйста, введите пароль секретного ключа")) << tunnel.Seen();
   const auto began = std::chrono::steady_clock::now();
   EXPECT_EQ(tunnel.Stop(), 0);

@@ -1,8 +1,7 @@
 // Someone between vgproxy and vggate: a relay of the test's own that forwards the tunnel's
 // requests to the gateway and changes or replaces what comes back, chosen by the request target.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QWidget>
-
 #include <chrono>
 #include <functional>
 #include <future>

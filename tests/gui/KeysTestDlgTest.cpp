@@ -42,7 +42,8 @@ TEST(KeysTestWindow, RunsTheTestFromItsButtonsAndReports) {
   EXPECT_EQ(shown, report);
   EXPECT_EQ(dialog.LastErrorCount(), 0);
   const std::string text = relaytest::ReadFileText(report.toStdString());
-  EXPECT_NE(text.find(vg::platform::Utf8ToCp1251("        ТЕСТ  ЗАВЕРШЕН ")), std::string::npos) << vg::platform::Cp1251ToUtf8(text);
+  EXPECT_NE(text.find(vg::platform::Utf8ToCp1251("        ТЕСТ  ЗАВЕРШЕН ")), std::string::npos)
+      << vg::platform::Cp1251ToUtf8(text);
   EXPECT_NE(text.find(vg::platform::Utf8ToCp1251("РАСШИРЕННЫЙ  ТЕСТ")), std::string::npos);
 
   // An engine type nobody serves: the box, the error count on the window, then it closes.

@@ -5,7 +5,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-
 #include <future>
 
 #include "GuiSupport.h"
@@ -52,7 +51,9 @@ class PasswordExchange : public ProtectedPath {
         return true;
       });
     }
-    auto fetched = std::async(std::launch::async, [this] { return Curl({"-D", "-", "http://" + kHost + "/len/4000"}); });
+    auto fetched = std::async(std::launch::async, [this] {
+      return Curl({"-D", "-", "http://" + kHost + "/len/4000"});
+    });
     EXPECT_TRUE(WaitUntil([&] { return script.Done() && Ready(fetched); }, std::chrono::seconds(40)));
     return fetched.get();
   }

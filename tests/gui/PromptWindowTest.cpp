@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
-
 #include <atomic>
 #include <cstring>
 #include <future>
@@ -136,7 +135,9 @@ TEST_F(PromptWindows, EngineThreadsAskingAtOnceGetTheWindowOneAfterTheOther) {
 }
 
 TEST_F(PromptWindows, KeyMediumPromptNestsAndOnlyTheBalancingHideClosesIt) {
-  auto fromThread = [](uint8_t code) { return std::async(std::launch::async, [code] { return vg::TMRequestFunc(code); }); };
+  auto fromThread = [](uint8_t code) {
+    return std::async(std::launch::async, [code] { return vg::TMRequestFunc(code); });
+  };
   auto shown = fromThread(0);
   ASSERT_TRUE(WaitUntil([&] { return KeyMedium() != nullptr && Ready(shown); }));
   EXPECT_EQ(shown.get(), 13);

@@ -2,14 +2,12 @@
 // quit message, message boxes of other threads, a desktop without a tray; and the program as
 // a process (second instance, quit message).
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-
 #include <atomic>
 #include <future>
 #include <regex>
@@ -87,13 +85,16 @@ TEST_F(TrayProgram, MenuAboutWindowAndUnload) {
 
   std::vector<std::string> captions;
   for (QAction* action : shell_->Menu()->actions())
-    captions.push_back(action->isSeparator() ? "-" : action->objectName().toStdString() + " " + action->text().toStdString());
-  EXPECT_EQ(captions, (std::vector<std::string>{"SetupItem Настройки", "AboutItem О программе", "-", "UnloadItem Выгрузить"}));
+    captions.push_back(action->isSeparator() ? "-"
+                                             : action->objectName().toStdString() + " " + action->text().toStdString());
+  EXPECT_EQ(captions,
+            (std::vector<std::string>{"SetupItem Настройки", "AboutItem О программе", "-", "UnloadItem Выгрузить"}));
 
   Item("AboutItem")->trigger();
   ASSERT_TRUE(About()->isVisible());
   EXPECT_EQ(Child<QLabel>("ProductLabel")->text(), "QS-Veilgate (клиентская часть)");
-  EXPECT_TRUE(std::regex_match(Child<QLabel>("VersionLabel")->toolTip().toStdString(), std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")));
+  EXPECT_TRUE(std::regex_match(Child<QLabel>("VersionLabel")->toolTip().toStdString(),
+                               std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")));
   // This test program carries no version record.
   EXPECT_EQ(Child<QLabel>("BuildLabel")->text(), "Сборка: 0");
   EXPECT_NE(Child<QLabel>("MemoryLabel")->text().indexOf("КБ"), -1);
@@ -222,8 +223,11 @@ TEST_F(TrayProgram, TheQuitMessageUnloadsLikeTheMenu) {
 // quit message ends the tray program.
 TEST_F(TrayProgram, OneInstancePerDesktopAndTheQuitMessageAsProcesses) {
   const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + std::string(std::getenv("XDG_RUNTIME_DIR")),
-                                        "VG_REGISTRY_DIR=" + dir_.File("registry"), "DISPLAY=", "WAYLAND_DISPLAY=",
-                                        "QT_QPA_PLATFORM=offscreen", "VG_TRAY_WAIT_MS=0",
+                                        "VG_REGISTRY_DIR=" + dir_.File("registry"),
+                                        "DISPLAY=",
+                                        "WAYLAND_DISPLAY=",
+                                        "QT_QPA_PLATFORM=offscreen",
+                                        "VG_TRAY_WAIT_MS=0",
                                         "LD_LIBRARY_PATH=" + std::string(VG_TEST_BIN_DIR)};
   {
     Process headless({kProgram, "--headless", "--config", Config()}, env, dir_.File("headless.txt"));

@@ -2,7 +2,6 @@
 // The tray program's start in the test process, as RunTrayProgram does it, with a tray whose
 // presence the test decides.
 #include <QMetaObject>
-
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -28,8 +27,10 @@ class TrayRun {
     shell = std::make_unique<vg::gui::TTrayShell>(options);
     program = std::make_unique<vg::TClientProgram>(shell.get(), config);
     vg::gui::TTrayShell* s = shell.get();
-    if (!program->ClaimInstance(
-            [s] { QMetaObject::invokeMethod(s, [s] { s->Unload(); }, Qt::QueuedConnection); }))
+    if (!program->ClaimInstance([s] {
+          QMetaObject::invokeMethod(
+              s, [s] { s->Unload(); }, Qt::QueuedConnection);
+        }))
       return false;
     vg::gui::InstallWindowMessageBoxes();
     prompts = vg::gui::InstallWindowPrompts();

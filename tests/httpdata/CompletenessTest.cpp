@@ -73,7 +73,8 @@ struct Reference {
         size = size * 16 + (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
         if (size > 2147483647LL) return false;
       }
-      if (size == 0) return answer ? static_cast<long long>(e) <= length - 4 : s.find("\r\n\r\n", e) != std::string::npos;
+      if (size == 0)
+        return answer ? static_cast<long long>(e) <= length - 4 : s.find("\r\n\r\n", e) != std::string::npos;
       p = static_cast<long long>(e) + 2 + size + 2;
     }
     return false;
@@ -175,7 +176,8 @@ TEST(HttpCompleteness, ChunkedRules) {
   // A chunked request ends at the empty line after the size-0 line, also when more follows.
   const std::string post = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string body = "5;x\r\nhello\r\n0\r\nT: 1\r\n\r\n";
-  EXPECT_EQ(Message(post + body + "GET / HTTP/1.1\r\n\r\n")->RequestEnd(), static_cast<int32_t>(post.size() + body.size()));
+  EXPECT_EQ(Message(post + body + "GET / HTTP/1.1\r\n\r\n")->RequestEnd(),
+            static_cast<int32_t>(post.size() + body.size()));
   EXPECT_FALSE(Request(post + "5\r\nhello\r\n0\r\nT: 1\r\n"));
   // Inner blanks, tabs and foreign characters make the size invalid.
   EXPECT_FALSE(Response(h + "1 0\r\n0123456789abcdef\r\n0\r\n\r\n"));

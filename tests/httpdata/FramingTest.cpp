@@ -69,7 +69,8 @@ TEST(RequestFraming, AmbiguousLengthsAreFaults) {
   EXPECT_EQ(FaultOf(kPost + "Content-Length: 0\r\nContent-Length: 44\r\n\r\n"), TFramingFault::ConflictingLengths);
   for (const char* value : {"-1", "+5", "4294967301", "2147483648", "5, 5", "5 5", "0x10", ""})
     EXPECT_EQ(FaultOf(kPost + "Content-Length: " + value + "\r\n\r\n"), TFramingFault::BadLength) << value;
-  for (const char* value : {"chunked, gzip", "identity", "chunked, chunked", "chunked;x=1", "xchunked", ",", "chunked\x0b"})
+  for (const char* value :
+       {"chunked, gzip", "identity", "chunked, chunked", "chunked;x=1", "xchunked", ",", "chunked\x0b"})
     EXPECT_EQ(FaultOf(kPost + "Transfer-Encoding: " + value + "\r\n\r\n0\r\n\r\n"), TFramingFault::BadCoding) << value;
   EXPECT_EQ(FaultOf("POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"), TFramingFault::BadCoding);
 }
@@ -85,9 +86,9 @@ TEST(RequestFraming, HeaderLinesReadersCouldSplitDifferentlyAreFaults) {
 TEST(RequestFraming, ChunkSizesAndEndsAreChecked) {
   const std::string head = kPost + "Transfer-Encoding: chunked\r\n\r\n";
   for (const char* body : {"5x\r\nhello\r\n0\r\n\r\n", "-5\r\nhello\r\n0\r\n\r\n", " 5\r\nhello\r\n0\r\n\r\n",
-                           "5 \r\nhello\r\n0\r\n\r\n", "\r\n", "5;\r\nhello\r\n0\r\n\r\n", "5;a=\"x\r\nhello\r\n0\r\n\r\n",
-                           "80000000\r\n", "100000000000000005\r\nhello\r\n0\r\n\r\n", "5\r\nhelloXX0\r\n\r\n",
-                           "5\nhello\r\n0\r\n\r\n", "5\r\nhello\r0\r\n\r\n"})
+                           "5 \r\nhello\r\n0\r\n\r\n", "\r\n", "5;\r\nhello\r\n0\r\n\r\n",
+                           "5;a=\"x\r\nhello\r\n0\r\n\r\n", "80000000\r\n", "100000000000000005\r\nhello\r\n0\r\n\r\n",
+                           "5\r\nhelloXX0\r\n\r\n", "5\nhello\r\n0\r\n\r\n", "5\r\nhello\r0\r\n\r\n"})
     EXPECT_EQ(FaultOf(head + body), TFramingFault::BadChunk) << body;
   // A wrong size is found before its line ends, without waiting for more.
   EXPECT_EQ(FaultOf(head + "zz"), TFramingFault::BadChunk);
@@ -135,7 +136,8 @@ TEST(HeaderLineEnds, BareLineFeedsBecomeCrLfInTheHeaderBlockOnly) {
       {"GET / HTTP/1.1\r\nHost: a\n\r\n", "GET / HTTP/1.1\r\nHost: a\r\n\r\n"},
       {"GET / HTTP/1.1\nHost: a\r\n\n", "GET / HTTP/1.1\r\nHost: a\r\n\r\n"},
       // The body keeps its bytes, also ones that look like line ends.
-      {"POST / HTTP/1.1\ncontent-length: 8\n\na\nb\r\n\r\n\n", "POST / HTTP/1.1\r\ncontent-length: 8\r\n\r\na\nb\r\n\r\n\n"},
+      {"POST / HTTP/1.1\ncontent-length: 8\n\na\nb\r\n\r\n\n",
+       "POST / HTTP/1.1\r\ncontent-length: 8\r\n\r\na\nb\r\n\r\n\n"},
       {"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\na\nb", "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\na\nb"},
       // Until the header block is complete nothing changes.
       {"GET / HTTP/1.1\nHost: a\n", "GET / HTTP/1.1\nHost: a\n"},

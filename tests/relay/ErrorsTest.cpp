@@ -3,8 +3,8 @@
 
 #include <chrono>
 #include <memory>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "RelaySupport.h"
 #include "config/Cfg_Clnt.h"

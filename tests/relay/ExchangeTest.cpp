@@ -34,7 +34,6 @@ class ExchangeTest : public ::testing::Test {
   }
 };
 
-
 TEST_F(ExchangeTest, TargetsReachTheServerRelativeWithTheirHost) {
   RawClient c(tunnel.Port());
   const std::string answer = Get(c, "/echo", "HTTP/1.1", "Vg-Oh: \r\n");

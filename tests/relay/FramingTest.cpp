@@ -48,14 +48,16 @@ TEST_F(FramingTest, SmuggledRequestsGetA400AndNothingReachesTheServer) {
     const char* shape;
     std::string request;
   } shapes[] = {
-      {"length and chunked", post + "Content-Length: " + length + "\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden},
+      {"length and chunked",
+       post + "Content-Length: " + length + "\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden},
       {"two lengths", post + "Content-Length: 0\r\nContent-Length: " + length + "\r\n\r\n" + hidden},
       {"negative length", post + "Content-Length: -1\r\n\r\n" + hidden},
       {"overflowing length", post + "Content-Length: 4294967296\r\n\r\n" + hidden},
       {"invalid chunk size", post + "Transfer-Encoding: chunked\r\n\r\n0x0\r\n\r\n" + hidden},
       {"overflowing chunk size", post + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\n\r\n" + hidden},
       {"chunk data overrun", post + "Transfer-Encoding: chunked\r\n\r\n1\r\nab\r\n0\r\n\r\n" + hidden},
-      {"blank before the colon", post + "Transfer-Encoding : chunked\r\nContent-Length: " + length + "\r\n\r\n0\r\n\r\n" + hidden},
+      {"blank before the colon",
+       post + "Transfer-Encoding : chunked\r\nContent-Length: " + length + "\r\n\r\n0\r\n\r\n" + hidden},
       {"chunked, then another coding", post + "Transfer-Encoding: chunked, identity\r\n\r\n0\r\n\r\n" + hidden},
   };
   for (const auto& s : shapes) {

@@ -1,9 +1,8 @@
 // The vgproxy program itself: start-up checks, one instance per desktop, serving and unloading.
 #include <gtest/gtest.h>
-
 #include <signal.h>
-#include <sys/resource.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <filesystem>
@@ -109,13 +108,15 @@ TEST_F(ProgramTest, UnloadEndsConnectionsBlockedInLongWaits) {
 // Descriptors the program holds now, and its soft and hard limit as it sees them.
 size_t OpenDescriptors(int pid) {
   size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) ++n;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    ++n;
   return n;
 }
 std::string DescriptorLimits(int pid) {
   std::smatch m;
   const std::string limits = ReadFileText("/proc/" + std::to_string(pid) + "/limits");
-  return std::regex_search(limits, m, std::regex("Max open files +(\\S+) +(\\S+)")) ? m[1].str() + " " + m[2].str() : "";
+  return std::regex_search(limits, m, std::regex("Max open files +(\\S+) +(\\S+)")) ? m[1].str() + " " + m[2].str()
+                                                                                    : "";
 }
 
 TEST_F(ProgramTest, ManyConnectionsAtTheCommonDescriptorLimit) {

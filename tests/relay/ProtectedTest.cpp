@@ -1,8 +1,7 @@
 // Exchanges with a protected server's gateway: key agreement, protected requests and answers,
 // the retry under a new key, the reserve location and the answers passed on unchanged.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

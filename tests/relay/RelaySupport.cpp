@@ -214,9 +214,10 @@ void TestHttpServer::AcceptLoop() {
 namespace {
 // Words drawn by a fixed generator: compresses about as well as a real page does.
 std::string Text(size_t n) {
-  static const char* const kWords[] = {"<p>", "the", "relay", "answer", "page", "protected", "server", "data",
-                                       "browser", "of", "and", "a", "</p>\n", "gateway", "request", "key",
-                                       "compressed", "long", "table", "row", "<td>", "</td>", "value", "1997"};
+  static const char* const kWords[] = {"<p>",    "the",     "relay",   "answer", "page",       "protected",
+                                       "server", "data",    "browser", "of",     "and",        "a",
+                                       "</p>\n", "gateway", "request", "key",    "compressed", "long",
+                                       "table",  "row",     "<td>",    "</td>",  "value",      "1997"};
   std::string out;
   out.reserve(n + 16);
   uint32_t state = 12345;
@@ -310,8 +311,10 @@ void TestHttpServer::Serve(int fd) {
       const bool blank = target.rfind("/bareblank/", 0) == 0;
       const unsigned code = static_cast<unsigned>(number(blank ? "/bareblank/" : "/bare/"));
       answer = version + " " + std::to_string(code) + (blank ? " " : "") + "\r\n";
-      if (!(code < 200 || code == 204 || code == 304)) answer += "Content-Length: 2\r\n\r\nok";
-      else answer += "\r\n";
+      if (!(code < 200 || code == 204 || code == 304))
+        answer += "Content-Length: 2\r\n\r\nok";
+      else
+        answer += "\r\n";
     } else if (target.rfind("/close/", 0) == 0) {
       answer = version + " 200 OK\r\n\r\n" + Body(number("/close/"));
       closeAfter = true;

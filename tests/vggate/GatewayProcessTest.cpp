@@ -332,7 +332,8 @@ TEST_F(GatewayProcess, ProtectedExchangesOnOneConnection) {
   const std::string hidden = "GET /hello HTTP/1.1\r\nHost: " + kHost + "\r\n\r\n";
   const std::string before = backend.LastRequest();
   for (const std::string& smuggling :
-       {"POST /echo HTTP/1.1\r\nHost: " + kHost + "\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden,
+       {"POST /echo HTTP/1.1\r\nHost: " + kHost +
+            "\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden,
         "POST /echo HTTP/1.1\r\nHost: " + kHost + "\r\nContent-Length: 2\r\n\r\nok" + hidden}) {
     auto refused = tunnel.Exchange(smuggling);
     ASSERT_TRUE(refused.unprotected) << refused.answer->FirstError();
