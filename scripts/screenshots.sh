@@ -6,7 +6,8 @@
 # key-medium prompt, both asked for by the emulation engine while it signs a protected request),
 # password.png and touch-memory.png (those two windows alone), about-no-tray.png (the about
 # window with the menu's commands when no tray host runs), screen-*.png for context, and
-# vgupdate-window.png (the updater's window in the middle of an update).
+# vgupdate-window.png (the updater's window in the middle of an update) and keys-test.png (the
+# keys test window as a run with one failing step ends).
 # Everything runs on loopback with free ports and a private runtime directory.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -144,3 +145,7 @@ shot "$ABOUT" about-no-tray.png
 
 # The updater's window in the middle of an update (offscreen, a throw-away installation).
 bash "$ROOT/scripts/screenshots-updater.sh" "$BUILD" "$OUT"
+
+# The keys test window as a run with one failing step ends (the error panel shows).
+QT_QPA_PLATFORM=offscreen VG_GUI_SHOTS="$OUT" "$BUILD/tests/test_gui" --gtest_filter='KeysTestWindow.*' >/dev/null
+echo "screenshots: $OUT/keys-test.png"

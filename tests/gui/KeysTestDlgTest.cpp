@@ -2,7 +2,10 @@
 // report, shows it and closes the window; an engine that cannot be opened shows its box.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QCheckBox>
+#include <QWidget>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -60,6 +63,23 @@ TEST(KeysTestWindow, RunsTheTestFromItsButtonsAndReports) {
   EXPECT_EQ(boxes.Seen[0].text, "ОШИБКА в InitCryptoEngine !");
   EXPECT_EQ(failing.LastErrorCount(), 1);
   EXPECT_EQ(failing.result(), QDialog::Accepted);
+
+  // One failing step: the error panel appears with the count while the run goes on. With
+  // VG_GUI_SHOTS set the window is also pictured as the run ends (scripts/screenshots.sh).
+  params.AddParam(2, "Verify");
+  vg::gui::TKeysTestDlg oneError(params);
+  oneError.ShowReport = [](const QString&) {};
+  bool panelShown = false;
+  oneError.EndingPause = [&] {
+    panelShown = oneError.findChild<QWidget*>("ErrorPanel")->isVisible();
+    EXPECT_EQ(oneError.findChild<QLineEdit*>("ErrCntEdit")->text(), "1");
+    if (const char* shots = std::getenv("VG_GUI_SHOTS")) oneError.grab().save(QString(shots) + "/keys-test.png");
+  };
+  oneError.findChild<QLineEdit*>("KeysTestReportEdit")->setText(report);
+  oneError.show();
+  oneError.findChild<QPushButton*>("OK_BitBtn")->click();
+  EXPECT_TRUE(panelShown);
+  EXPECT_EQ(oneError.LastErrorCount(), 1);
 }
 
 }  // namespace
