@@ -2,12 +2,11 @@
 // report, shows it and closes the window; an engine that cannot be opened shows its box.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <QCheckBox>
-#include <QWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QWidget>
+#include <cstdlib>
 
 #include "GuiSupport.h"
 #include "gui/KeysTestDlg.h"

@@ -89,7 +89,8 @@ TForwarder SocketForwarder(int32_t limit, const vg::platform::WakeSignal* wake) 
         return false;
       }
       const TReadResult r = ReadAnswer(socket, answer, head, limit, kBackendWaitMs, wake);
-      if (r == TReadResult::Closed && kept) continue;
+      // The close of an idle kept connection may also show as a reset once the request is out.
+      if (kept && (r == TReadResult::Closed || (r == TReadResult::Failed && answer.IsEmpty()))) continue;
       if (r != TReadResult::Complete) {
         error = std::string("the answer could not be read: ") + ReadResultText(r);
         return false;
