@@ -9,9 +9,9 @@
 #include <fstream>
 #include <map>
 
-#include "config/Cfg_Clnt.h"
 #include "config/Cfg_Ini.h"
 #include "protection/CipherhubLib.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace {
 

@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "config/Cfg_Clnt.h"
 #include "platform/Net.h"
 #include "protection/CipherhubLib.h"
 #include "protection/ConKey.h"
+#include "settings/Cfg_Clnt.h"
 #include "tunnel/ClntThrd.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "config/Cfg_Clnt.h"
 #include "protection/CipherhubLib.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace {
 

@@ -12,6 +12,8 @@ JOBS=$(nproc)
 
 echo "== format (lines changed since the style was adopted) =="
 bash scripts/format.sh --check
+echo "== folder layers =="
+python3 scripts/check-layers.py
 
 echo "== build (normal) =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -35,7 +37,7 @@ fi
 if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
   echo "== fuzz smoke =="
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVG_SANITIZE=address,undefined -DVG_BUILD_FUZZ=ON -DVG_BUILD_TESTS=OFF -DVG_BUILD_BENCH=OFF >/dev/null
+    -DVG_SANITIZE=address,undefined -DVG_BUILD_FUZZ=ON -DBUILD_TESTING=OFF -DVG_BUILD_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j "$JOBS"
   bash scripts/fuzz.sh build-fuzz "${VG_FUZZ_SECONDS:-5}" | tee build-fuzz/fuzz-smoke.log
   TOTAL=$((TOTAL + $(grep -c ': ok (' build-fuzz/fuzz-smoke.log)))

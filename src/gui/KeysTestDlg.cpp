@@ -17,9 +17,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "config/Cfg_Clnt.h"
 #include "gui/GuiText.h"
 #include "platform/SysUtils.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace vg::gui {
 

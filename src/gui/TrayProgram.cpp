@@ -6,7 +6,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "config/Cfg_Clnt.h"
 #include "config/fLogMngr.h"
 #include "gui/AboutWindow.h"
 #include "gui/GuiText.h"
@@ -17,6 +16,7 @@
 #include "platform/Instance.h"
 #include "platform/MessageBox.h"
 #include "platform/SysUtils.h"
+#include "settings/Cfg_Clnt.h"
 #include "tunnel/ClientProgram.h"
 
 namespace vg::gui {

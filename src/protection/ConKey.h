@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "tunnel/fEntry.h"
+#include "sockets/fEntry.h"
 
 namespace vg {
 

@@ -9,7 +9,7 @@
 #include "config/Cfg_Abst.h"
 #include "platform/SysUtils.h"
 #include "protection/fcrypt.h"
-#include "tunnel/fEntry.h"
+#include "sockets/fEntry.h"
 
 namespace vg {
 

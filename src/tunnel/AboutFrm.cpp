@@ -2,11 +2,11 @@
 
 #include <chrono>
 
-#include "config/Cfg_Clnt.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramInfo.h"
 #include "platform/SysUtils.h"
+#include "settings/Cfg_Clnt.h"
 #include "tunnel/fThrList.h"
 
 namespace vg {

@@ -1,9 +1,9 @@
 #include "tunnel/ClientProgram.h"
 
-#include "config/Cfg_Clnt.h"
 #include "platform/MessageBox.h"
 #include "platform/Net.h"
-#include "tunnel/fEntry.h"
+#include "settings/Cfg_Clnt.h"
+#include "sockets/fEntry.h"
 #include "tunnel/fThrList.h"
 
 namespace vg {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Cfg_Comm.h"
+#include "settings/Cfg_Comm.h"
 
 namespace vg {
 

@@ -13,11 +13,11 @@
 #include "config/fLogMngr.h"
 #include "platform/Net.h"
 #include "protection/ProtSrvr.h"
+#include "sockets/SockErr.h"
+#include "sockets/fEntry.h"
 #include "tunnel/RelayCfg.h"
 #include "tunnel/SecureHttp.h"
 #include "tunnel/ServerSock.h"
-#include "tunnel/SockErr.h"
-#include "tunnel/fEntry.h"
 
 namespace vg {
 
@@ -135,8 +135,13 @@ class TRequestThread : public TServerClientThread {
   bool ReadRequest();
   // Routing: reuses or opens the upstream connection for the request's target.
   bool RouteAndConnect();
-  // 0 connected, 1 failed, 2 moved to the protected server's other location.
-  int ConnectUpstream(int startLocation);
+  enum class TConnectResult {
+    Connected,
+    Failed,  // recorded as the request's failure
+    // A protected server's other location is now the active one; the caller may try it.
+    MovedToOtherLocation,
+  };
+  TConnectResult ConnectUpstream(int startLocation);
   // Target form, host, "Vg-Oh" and, for protected servers, the cache headers. The browser's
   // request also fixes the request kind the answer is read for.
   bool PrepareRequest(THTTPData& message);

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "config/Cfg_Clnt.h"
 #include "config/fLogMngr.h"
 #include "gui/TrayProgram.h"
 #include "platform/CodePage.h"
@@ -13,6 +12,7 @@
 #include "platform/MessageBox.h"
 #include "protection/HeadlessPrompts.h"
 #include "protection/PromptService.h"
+#include "settings/Cfg_Clnt.h"
 #include "tunnel/ClientProgram.h"
 #include "tunnel/ReleaseMark.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tunnel/fEntry.h"
+#include "sockets/fEntry.h"
 
 namespace vggate {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "Command.h"
-#include "config/Cfg_Clnt.h"
 #include "config/Cfg_Ini.h"
 #include "platform/CodePage.h"
 #include "protection/fcrypt.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 
 #include "Command.h"
 #include "platform/AtomicFile.h"
-#include "config/Cfg_Clnt.h"
 #include "platform/CodePage.h"
 #include "platform/SysUtils.h"
 #include "protection/CipherhubLib.h"
@@ -13,6 +12,7 @@
 #include "protection/KeysTest.h"
 #include "protection/ProtSrvr.h"
 #include "protection/fcrypt.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace {
 

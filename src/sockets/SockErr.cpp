@@ -1,4 +1,4 @@
-#include "tunnel/SockErr.h"
+#include "sockets/SockErr.h"
 
 #include "platform/Net.h"
 

@@ -1,10 +1,10 @@
-#include "tunnel/fEntry.h"
+#include "sockets/fEntry.h"
 
 #include <algorithm>
 #include <limits>
 #include <mutex>
 
-#include "tunnel/WS2_Imp.h"
+#include "sockets/WS2_Imp.h"
 
 namespace vg {
 
@@ -70,9 +70,8 @@ void THttpEntry::Assign(const THttpEntry& other) {
 }
 
 bool THttpEntry::SameAs(const THttpEntry& other) const {
-  return port_ == other.port_ &&
-         std::equal(host_.begin(), host_.end(), other.host_.begin(), other.host_.end(),
-                    [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
+  return port_ == other.port_ && std::equal(host_.begin(), host_.end(), other.host_.begin(), other.host_.end(),
+                                            [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
 }
 
 void THttpEntry::ApplyTo(platform::ClientSocket& socket) const {

@@ -1,4 +1,4 @@
-#include "config/Cfg_Comm.h"
+#include "settings/Cfg_Comm.h"
 
 #include <algorithm>
 #include <typeinfo>
@@ -18,7 +18,9 @@ std::string MessageOf(const std::exception& error) {
 std::string ConfigClassName(const TConfig& config) { return platform::ClassNameOf(typeid(config)); }
 
 TQSConfig::TQSConfig()
-    : logSection_(AddSection("Log options")), tcpSection_(AddSection("TCP options")), webSection_(AddSection("Web servers")) {}
+    : logSection_(AddSection("Log options")),
+      tcpSection_(AddSection("TCP options")),
+      webSection_(AddSection("Web servers")) {}
 
 TQSConfig::~TQSConfig() = default;
 

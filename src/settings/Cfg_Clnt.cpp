@@ -1,9 +1,9 @@
-#include "config/Cfg_Clnt.h"
+#include "settings/Cfg_Clnt.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <exception>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 #include "config/Cfg_Ini.h"
@@ -119,7 +119,9 @@ bool TQSClientConfig::Save() {
       },
       true);
   if (failure) std::rethrow_exception(failure);
-  if (err != 0) throw EIniConfigException(Format(VGT("Не могу записать файл настроек \"%s\". Ошибка %d."), {platform::Utf8ToCp1251(fileName_), err}));
+  if (err != 0)
+    throw EIniConfigException(
+        Format(VGT("Не могу записать файл настроек \"%s\". Ошибка %d."), {platform::Utf8ToCp1251(fileName_), err}));
   return result;
 }
 

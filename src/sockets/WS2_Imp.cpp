@@ -1,4 +1,4 @@
-#include "tunnel/WS2_Imp.h"
+#include "sockets/WS2_Imp.h"
 
 namespace vg {
 
