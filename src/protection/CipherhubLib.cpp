@@ -12,56 +12,30 @@
 namespace vg::chlib {
 namespace {
 
+// The bound entry points in binding order: the one list the slots and their names come from.
+#define VG_CIPHERHUB_ENTRIES(X)                                                                                      \
+  X(GetCryptoEngineTypes)                                                                                            \
+  X(InitCryptoEngine)                                                                                                \
+  X(DoneCryptoEngine) X(GetMaxCryptoEngineTypeLength) X(GetMaxEncodeAddition) X(GetMaxSignatureLength)               \
+      X(GetMaxUIDLength) X(GetMaxCryptoParamNameLength) X(GetMaxCryptoParamValueLength) X(GetMaxErrorStringLength)   \
+          X(GetCryptoParamNumber) X(GetCryptoParamName) X(GetCryptoParamValue) X(SetCryptoParamValue)                \
+              X(GetEncodeUIDBySignUID) X(GetCryptoErrorString) X(EncodeData) X(DecodeData) X(SignData) X(VerifyData) \
+                  X(GetCurrentUserUID) X(SetPasswordRequestFunc) X(SetRootPath) X(SetTMRequestFunc)                  \
+                      X(GetMaxReportSize) X(GetReport) X(ClearCash) X(UpdateCertificateCash) X(GetCryptoEngineStatus)
+
 enum Slot : int {
-  kGetCryptoEngineTypes,
-  kInitCryptoEngine,
-  kDoneCryptoEngine,
-  kGetMaxCryptoEngineTypeLength,
-  kGetMaxEncodeAddition,
-  kGetMaxSignatureLength,
-  kGetMaxUIDLength,
-  kGetMaxCryptoParamNameLength,
-  kGetMaxCryptoParamValueLength,
-  kGetMaxErrorStringLength,
-  kGetCryptoParamNumber,
-  kGetCryptoParamName,
-  kGetCryptoParamValue,
-  kSetCryptoParamValue,
-  kGetEncodeUIDBySignUID,
-  kGetCryptoErrorString,
-  kEncodeData,
-  kDecodeData,
-  kSignData,
-  kVerifyData,
-  kGetCurrentUserUID,
-  kSetPasswordRequestFunc,
-  kSetRootPath,
-  kSetTMRequestFunc,
-  kGetMaxReportSize,
-  kGetReport,
-  kClearCash,
-  kUpdateCertificateCash,
-  kGetCryptoEngineStatus,
-  kSlotCount
+#define VG_SLOT(name) k##name,
+  VG_CIPHERHUB_ENTRIES(VG_SLOT)
+#undef VG_SLOT
+      kSlotCount
 };
 static_assert(kSlotCount == kEntryCount);
 
 constexpr std::array<const char*, kSlotCount> kNames = {
-    "GetCryptoEngineTypes",       "InitCryptoEngine",
-    "DoneCryptoEngine",           "GetMaxCryptoEngineTypeLength",
-    "GetMaxEncodeAddition",       "GetMaxSignatureLength",
-    "GetMaxUIDLength",            "GetMaxCryptoParamNameLength",
-    "GetMaxCryptoParamValueLength", "GetMaxErrorStringLength",
-    "GetCryptoParamNumber",       "GetCryptoParamName",
-    "GetCryptoParamValue",        "SetCryptoParamValue",
-    "GetEncodeUIDBySignUID",      "GetCryptoErrorString",
-    "EncodeData",                 "DecodeData",
-    "SignData",                   "VerifyData",
-    "GetCurrentUserUID",          "SetPasswordRequestFunc",
-    "SetRootPath",                "SetTMRequestFunc",
-    "GetMaxReportSize",           "GetReport",
-    "ClearCash",                  "UpdateCertificateCash",
-    "GetCryptoEngineStatus"};
+#define VG_NAME(name) #name,
+    VG_CIPHERHUB_ENTRIES(VG_NAME)
+#undef VG_NAME
+};
 
 // The load lock lives for the whole program; the handle and the slots are read without it,
 // so they are atomics (lookups from several threads store the same values).
@@ -99,6 +73,9 @@ Fn Resolve(Slot slot) {
 }
 
 }  // namespace
+
+// The entry point of that name, bound on demand, with the type the library's header declares.
+#define VG_ENTRY(name) Resolve<decltype(&::name)>(k##name)
 
 const char* EntryName(int slot) { return slot >= 0 && slot < kSlotCount ? kNames[slot] : nullptr; }
 
@@ -146,92 +123,60 @@ void Unbind() {
   platform::FreeLibraryFile(library);
 }
 
-void GetCryptoEngineTypes(int32_t index, char* buffer) {
-  Resolve<decltype(&::GetCryptoEngineTypes)>(kGetCryptoEngineTypes)(index, buffer);
-}
-CHEngineHandle InitCryptoEngine(const char* typeName) {
-  return Resolve<decltype(&::InitCryptoEngine)>(kInitCryptoEngine)(typeName);
-}
-void DoneCryptoEngine(CHEngineHandle engine) {
-  Resolve<decltype(&::DoneCryptoEngine)>(kDoneCryptoEngine)(engine);
-}
-int32_t GetMaxCryptoEngineTypeLength() {
-  return Resolve<decltype(&::GetMaxCryptoEngineTypeLength)>(kGetMaxCryptoEngineTypeLength)();
-}
-int32_t GetMaxEncodeAddition(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxEncodeAddition)>(kGetMaxEncodeAddition)(engine);
-}
-int32_t GetMaxSignatureLength(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxSignatureLength)>(kGetMaxSignatureLength)(engine);
-}
-int32_t GetMaxUIDLength(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxUIDLength)>(kGetMaxUIDLength)(engine);
-}
-int32_t GetMaxCryptoParamNameLength(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxCryptoParamNameLength)>(kGetMaxCryptoParamNameLength)(engine);
-}
-int32_t GetMaxCryptoParamValueLength(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxCryptoParamValueLength)>(kGetMaxCryptoParamValueLength)(engine);
-}
-int32_t GetMaxErrorStringLength(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxErrorStringLength)>(kGetMaxErrorStringLength)(engine);
-}
-int32_t GetCryptoParamNumber(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetCryptoParamNumber)>(kGetCryptoParamNumber)(engine);
-}
+void GetCryptoEngineTypes(int32_t index, char* buffer) { VG_ENTRY(GetCryptoEngineTypes)(index, buffer); }
+CHEngineHandle InitCryptoEngine(const char* typeName) { return VG_ENTRY(InitCryptoEngine)(typeName); }
+void DoneCryptoEngine(CHEngineHandle engine) { VG_ENTRY(DoneCryptoEngine)(engine); }
+int32_t GetMaxCryptoEngineTypeLength() { return VG_ENTRY(GetMaxCryptoEngineTypeLength)(); }
+int32_t GetMaxEncodeAddition(CHEngineHandle engine) { return VG_ENTRY(GetMaxEncodeAddition)(engine); }
+int32_t GetMaxSignatureLength(CHEngineHandle engine) { return VG_ENTRY(GetMaxSignatureLength)(engine); }
+int32_t GetMaxUIDLength(CHEngineHandle engine) { return VG_ENTRY(GetMaxUIDLength)(engine); }
+int32_t GetMaxCryptoParamNameLength(CHEngineHandle engine) { return VG_ENTRY(GetMaxCryptoParamNameLength)(engine); }
+int32_t GetMaxCryptoParamValueLength(CHEngineHandle engine) { return VG_ENTRY(GetMaxCryptoParamValueLength)(engine); }
+int32_t GetMaxErrorStringLength(CHEngineHandle engine) { return VG_ENTRY(GetMaxErrorStringLength)(engine); }
+int32_t GetCryptoParamNumber(CHEngineHandle engine) { return VG_ENTRY(GetCryptoParamNumber)(engine); }
 void GetCryptoParamName(CHEngineHandle engine, int32_t number, char* buffer) {
-  Resolve<decltype(&::GetCryptoParamName)>(kGetCryptoParamName)(engine, number, buffer);
+  VG_ENTRY(GetCryptoParamName)(engine, number, buffer);
 }
 void GetCryptoParamValue(CHEngineHandle engine, int32_t number, char* buffer) {
-  Resolve<decltype(&::GetCryptoParamValue)>(kGetCryptoParamValue)(engine, number, buffer);
+  VG_ENTRY(GetCryptoParamValue)(engine, number, buffer);
 }
 int32_t SetCryptoParamValue(CHEngineHandle engine, int32_t number, const char* value) {
-  return Resolve<decltype(&::SetCryptoParamValue)>(kSetCryptoParamValue)(engine, number, value);
+  return VG_ENTRY(SetCryptoParamValue)(engine, number, value);
 }
 int32_t GetEncodeUIDBySignUID(CHEngineHandle engine, const char* signUID, char* encodeUID) {
-  return Resolve<decltype(&::GetEncodeUIDBySignUID)>(kGetEncodeUIDBySignUID)(engine, signUID, encodeUID);
+  return VG_ENTRY(GetEncodeUIDBySignUID)(engine, signUID, encodeUID);
 }
 void GetCryptoErrorString(CHEngineHandle engine, int32_t code, char* buffer) {
-  Resolve<decltype(&::GetCryptoErrorString)>(kGetCryptoErrorString)(engine, code, buffer);
+  VG_ENTRY(GetCryptoErrorString)(engine, code, buffer);
 }
 int32_t EncodeData(CHEngineHandle engine, char* data, int32_t* length, const char* recipientUID) {
-  return Resolve<decltype(&::EncodeData)>(kEncodeData)(engine, data, length, recipientUID);
+  return VG_ENTRY(EncodeData)(engine, data, length, recipientUID);
 }
 int32_t DecodeData(CHEngineHandle engine, char* data, int32_t* length, char* senderUID) {
-  return Resolve<decltype(&::DecodeData)>(kDecodeData)(engine, data, length, senderUID);
+  return VG_ENTRY(DecodeData)(engine, data, length, senderUID);
 }
 int32_t SignData(CHEngineHandle engine, const char* data, int32_t length, char* signature, int32_t* signatureLength,
                  const char* signer) {
-  return Resolve<decltype(&::SignData)>(kSignData)(engine, data, length, signature, signatureLength, signer);
+  return VG_ENTRY(SignData)(engine, data, length, signature, signatureLength, signer);
 }
 int32_t VerifyData(CHEngineHandle engine, const char* data, int32_t length, const char* signature,
                    int32_t signatureLength, char* signerUID) {
-  return Resolve<decltype(&::VerifyData)>(kVerifyData)(engine, data, length, signature, signatureLength, signerUID);
+  return VG_ENTRY(VerifyData)(engine, data, length, signature, signatureLength, signerUID);
 }
-int32_t GetCurrentUserUID(CHEngineHandle engine, char* buffer) {
-  return Resolve<decltype(&::GetCurrentUserUID)>(kGetCurrentUserUID)(engine, buffer);
-}
+int32_t GetCurrentUserUID(CHEngineHandle engine, char* buffer) { return VG_ENTRY(GetCurrentUserUID)(engine, buffer); }
 void SetPasswordRequestFunc(CHEngineHandle engine, CHPasswordRequestFunc func) {
-  Resolve<decltype(&::SetPasswordRequestFunc)>(kSetPasswordRequestFunc)(engine, func);
+  VG_ENTRY(SetPasswordRequestFunc)(engine, func);
 }
-void SetRootPath(CHEngineHandle engine, const char* rootPath) {
-  Resolve<decltype(&::SetRootPath)>(kSetRootPath)(engine, rootPath);
-}
-void SetTMRequestFunc(CHEngineHandle engine, CHTMRequestFunc func) {
-  Resolve<decltype(&::SetTMRequestFunc)>(kSetTMRequestFunc)(engine, func);
-}
-int32_t GetMaxReportSize(CHEngineHandle engine) {
-  return Resolve<decltype(&::GetMaxReportSize)>(kGetMaxReportSize)(engine);
-}
+void SetRootPath(CHEngineHandle engine, const char* rootPath) { VG_ENTRY(SetRootPath)(engine, rootPath); }
+void SetTMRequestFunc(CHEngineHandle engine, CHTMRequestFunc func) { VG_ENTRY(SetTMRequestFunc)(engine, func); }
+int32_t GetMaxReportSize(CHEngineHandle engine) { return VG_ENTRY(GetMaxReportSize)(engine); }
 int32_t GetReport(CHEngineHandle engine, const char* uid, char* buffer) {
-  return Resolve<decltype(&::GetReport)>(kGetReport)(engine, uid, buffer);
+  return VG_ENTRY(GetReport)(engine, uid, buffer);
 }
-void ClearCash(CHEngineHandle engine) { Resolve<decltype(&::ClearCash)>(kClearCash)(engine); }
+void ClearCash(CHEngineHandle engine) { VG_ENTRY(ClearCash)(engine); }
 int32_t UpdateCertificateCash(CHEngineHandle engine, const char* text) {
-  return Resolve<decltype(&::UpdateCertificateCash)>(kUpdateCertificateCash)(engine, text);
+  return VG_ENTRY(UpdateCertificateCash)(engine, text);
 }
-int32_t GetCryptoEngineStatus(const char* typeName) {
-  return Resolve<decltype(&::GetCryptoEngineStatus)>(kGetCryptoEngineStatus)(typeName);
-}
+int32_t GetCryptoEngineStatus(const char* typeName) { return VG_ENTRY(GetCryptoEngineStatus)(typeName); }
 
 }  // namespace vg::chlib

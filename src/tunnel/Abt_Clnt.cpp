@@ -40,7 +40,7 @@ void TQSVeilgateAboutForm::MServerSockGetThread(platform::ClientSocket&& accepte
   }
   // A connection whose thread cannot be made is dropped; the log says why.
   try {
-    (new TClientRequestThread(std::move(accepted)))->Start(ServerSock().Threads());
+    (new TClientRequestThread(std::move(accepted)))->Start(&ServerSock().Threads());
   } catch (const std::exception& e) {
     LogListenerEvent(Format(VGT("Соединение не принято: %s"), {e.what()}));
   }

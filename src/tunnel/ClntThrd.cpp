@@ -4,12 +4,12 @@
 #include <atomic>
 #include <chrono>
 
-#include "config/Cfg_Clnt.h"
 #include "platform/SysUtils.h"
 #include "platform/TextCase.h"
 #include "platform/TypeName.h"
 #include "protection/ConKey.h"
 #include "protection/fcrypt.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace vg {
 
@@ -249,7 +249,7 @@ bool TClientRequestThread::ProtectedExchange(int attempt) {
   }
   if (Stopped() || !Browser().Connected()) return true;
   if (!NoAnswer(kept)) return true;
-  if (ConnectUpstream(0) != 0) return true;
+  if (ConnectUpstream(0) != TConnectResult::Connected) return true;
   reconnected_ = true;
   return false;
 }
@@ -315,7 +315,7 @@ bool TClientRequestThread::NeedNewKey(bool forced) {
   const bool asked = AsksForNewKey(Answer().StatusCode());
   if (!asked && !forced) return false;
   ConnectionKeys().Remove(server->VeilgateLocation());
-  if (ConnectUpstream(0) != 0) return false;
+  if (ConnectUpstream(0) != TConnectResult::Connected) return false;
   reconnected_ = true;
   return AgreeKey(asked) && ProtectRequest();
 }
@@ -360,7 +360,7 @@ bool TClientRequestThread::AgreeKey(bool forced) {
       return false;
     }
     // The gateway was told to close the connection.
-    if (Current().CloseEveryConnection() && ConnectUpstream(0) != 0) return false;
+    if (Current().CloseEveryConnection() && ConnectUpstream(0) != TConnectResult::Connected) return false;
     return true;
   } catch (const std::exception& e) {
     TunnelError(ExceptionText(ExceptionWord(), e));

@@ -8,7 +8,7 @@
 
 #include "platform/SysUtils.h"
 #include "platform/TypeName.h"
-#include "tunnel/SockErr.h"
+#include "sockets/SockErr.h"
 #include "tunnel/fThrList.h"
 
 namespace vg {
@@ -113,7 +113,6 @@ void TRequestThread::ClientExecute() {
   const TSocketErrorProcScope errorProc(WideSocketErrorProc);
   try {
     Setup();
-    ThreadList().Add(this);
     try {
       if (CheckClient()) {
         while (IsActive()) {
@@ -131,10 +130,8 @@ void TRequestThread::ClientExecute() {
       TunnelError(Format(VGT("%s (%s: %s)"), {VGT("Исключительная ситуация"), platform::ClassNameOf(e), MessageOf(e)}));
     }
     DeliverFailure();
-    ThreadList().Remove(this);
     Cleanup();
   } catch (const std::exception& e) {
-    ThreadList().Remove(this);
     const std::string text = MessageOf(e);
     try {
       if (Browser().Connected()) Browser().Write(text.data(), text.size(), kWaitMs, &WakeUp());
@@ -398,13 +395,9 @@ bool TRequestThread::RouteAndConnect() {
       return false;
     }
     switch (ConnectUpstream(start)) {
-      case 0:
-        upstreamInUse_ = true;
-        break;
-      case 1:
-        upstreamInUse_ = true;
-        return false;
-      default:
+      case TConnectResult::Connected: upstreamInUse_ = true; break;
+      case TConnectResult::Failed: upstreamInUse_ = true; return false;
+      case TConnectResult::MovedToOtherLocation:
         if (server_->ActiveLocation() == start) return false;
         break;
     }
@@ -413,14 +406,14 @@ bool TRequestThread::RouteAndConnect() {
   return true;
 }
 
-int TRequestThread::ConnectUpstream(int startLocation) {
+TRequestThread::TConnectResult TRequestThread::ConnectUpstream(int startLocation) {
   upstream_->Close();
   const auto began = std::chrono::steady_clock::now();
   for (;;) {
     try {
       CheckSocket(upstream_->Open(kWaitMs, &WakeUp()));
       upstreamKept_ = false;
-      return 0;
+      return TConnectResult::Connected;
     } catch (const EWideSocketError& e) {
       // No buffer space is a passing shortage of the system's: wait for it, up to about a minute.
       if (e.Code() == platform::neterr::kNoBuffers && !Terminated() &&
@@ -428,14 +421,15 @@ int TRequestThread::ConnectUpstream(int startLocation) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         continue;
       }
-      if (server_ && server_->SwitchLocation() && server_->ActiveLocation() != startLocation) return 2;
+      if (server_ && server_->SwitchLocation() && server_->ActiveLocation() != startLocation)
+        return TConnectResult::MovedToOtherLocation;
       TunnelError(Format(VGT("%s (%s: %s) (%d: %s)"),
                          {VGT("Ошибка при подключении к ") + "\"" + connectHost_ + "\"", platform::ClassNameOf(e),
                           e.Message(), e.Code(), ErrorText(e.Code())}));
-      return 1;
+      return TConnectResult::Failed;
     } catch (const std::exception& e) {
       TunnelError(VGT("Ошибка при подключении к ") + "\"" + connectHost_ + "\" (" + MessageOf(e) + ")");
-      return 1;
+      return TConnectResult::Failed;
     }
   }
 }
@@ -633,7 +627,7 @@ bool TRequestThread::SendRequestBody() {
   // replaced before anything goes out.
   ProbeSocket(Upstream(), 0);
   if (!Upstream().Connected()) {
-    if (ConnectUpstream(0) != 0) return false;
+    if (ConnectUpstream(0) != TConnectResult::Connected) return false;
   }
   bool headerSent = false;
   for (;;) {
@@ -703,7 +697,7 @@ bool TRequestThread::PlainExchange(int attempt) {
   }
   if (Stopped() || !Browser().Connected()) return true;
   if (requestOversized_ || !NoAnswer(kept)) return true;
-  if (ConnectUpstream(0) != 0) return true;
+  if (ConnectUpstream(0) != TConnectResult::Connected) return true;
   upstreamInUse_ = true;
   return false;
 }

@@ -2,48 +2,24 @@
 
 #include <chrono>
 
-#include "tunnel/SockErr.h"
+#include "sockets/SockErr.h"
 
 namespace vg {
-
-void TThreadTracker::Enter() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++count_;
-}
-
-void TThreadTracker::Leave() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (--count_ == 0) idle_.notify_all();
-}
-
-int TThreadTracker::Count() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return count_;
-}
-
-bool TThreadTracker::WaitIdle(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (timeoutMs < 0) {
-    idle_.wait(lock, [this] { return count_ == 0; });
-    return true;
-  }
-  return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return count_ == 0; });
-}
 
 TServerClientThread::TServerClientThread(platform::ClientSocket socket) : socket_(std::move(socket)) {}
 
 TServerClientThread::~TServerClientThread() = default;
 
-void TServerClientThread::Start(std::shared_ptr<TThreadTracker> tracker) {
-  if (tracker) tracker->Enter();
+void TServerClientThread::Start(TRList* list) {
+  if (list) list->Add(this);
   try {
-    std::thread([this, tracker] {
+    std::thread([this, list] {
       Execute();
+      if (list) list->Remove(this);
       delete this;
-      if (tracker) tracker->Leave();
     }).detach();
   } catch (...) {
-    if (tracker) tracker->Leave();
+    if (list) list->Remove(this);
     throw;
   }
 }
@@ -55,11 +31,11 @@ void TServerClientThread::Terminate() {
   wake_.Signal();
 }
 
-TServerSocket::TServerSocket() = default;
+TServerSocket::TServerSocket(TRList& threads) : threads_(threads) {}
 
 TServerSocket::~TServerSocket() {
   Close();
-  threads_->WaitIdle();
+  threads_.WaitEmpty();
 }
 
 void TServerSocket::Open() {

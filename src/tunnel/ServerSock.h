@@ -2,30 +2,15 @@
 // The listener in thread-blocking mode: an accept thread hands every accepted socket to a thread
 // factory, and each connection then runs on a thread of its own that is freed when it ends.
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/Net.h"
+#include "tunnel/fThrList.h"
 
 namespace vg {
-
-// Counts the connection threads that are still running, so that their owner can wait for them.
-class TThreadTracker {
- public:
-  void Enter();
-  void Leave();
-  int Count();
-  // True when every tracked thread has ended within timeoutMs (negative: no limit).
-  bool WaitIdle(int timeoutMs = -1);
-
- private:
-  std::mutex mutex_;
-  std::condition_variable idle_;
-  int count_ = 0;
-};
 
 // One accepted connection's thread. Terminate() may be called from any thread; it ends every
 // wait the thread makes through WakeUp() at once.
@@ -37,8 +22,8 @@ class TServerClientThread {
   TServerClientThread& operator=(const TServerClientThread&) = delete;
 
   // Runs the connection on a new thread; the object deletes itself when the thread ends. The
-  // tracker, when given, counts the thread until then.
-  void Start(std::shared_ptr<TThreadTracker> tracker = nullptr);
+  // list, when given, holds the thread from now until then.
+  void Start(TRList* list = nullptr);
   // Runs the connection on the calling thread (the caller keeps ownership).
   void Execute();
 
@@ -64,7 +49,8 @@ class TServerSocket {
   // Called on the accept thread for every accepted socket; it takes the socket over.
   using GetThreadHandler = std::function<void(platform::ClientSocket&& accepted)>;
 
-  TServerSocket();
+  // threads: the list its connection threads are kept in (the program's list unless told).
+  explicit TServerSocket(TRList& threads = ThreadList());
   // Deactivates and waits for the connection threads that are still running.
   ~TServerSocket();
   TServerSocket(const TServerSocket&) = delete;
@@ -87,8 +73,8 @@ class TServerSocket {
   // Stops accepting and closes the listener; connection threads run on.
   void Close();
 
-  // Counts the connection threads the factory started; pass it to TServerClientThread::Start.
-  const std::shared_ptr<TThreadTracker>& Threads() const { return threads_; }
+  // The list of the connection threads; the factory passes it to TServerClientThread::Start.
+  TRList& Threads() const { return threads_; }
 
  private:
   void AcceptLoop();
@@ -99,7 +85,7 @@ class TServerSocket {
   std::thread acceptThread_;
   GetThreadHandler onGetThread_;
   AcceptFailureHandler onAcceptFailure_;
-  std::shared_ptr<TThreadTracker> threads_ = std::make_shared<TThreadTracker>();
+  TRList& threads_;
 };
 
 }  // namespace vg

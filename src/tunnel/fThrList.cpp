@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "tunnel/ServerSock.h"
 
@@ -19,6 +18,7 @@ void TRList::Remove(TServerClientThread* thread) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = std::find(threads_.begin(), threads_.end(), thread);
   if (it != threads_.end()) threads_.erase(it);
+  if (threads_.empty()) empty_.notify_all();
 }
 
 int TRList::Count() {
@@ -27,15 +27,21 @@ int TRList::Count() {
 }
 
 void TRList::TerminateAll() {
-  for (int pass = 0;; ++pass) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (threads_.empty()) return;
-      if (pass < 100)
-        for (TServerClientThread* t : threads_) t->Terminate();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int pass = 0; !threads_.empty(); ++pass) {
+    if (pass < 100)
+      for (TServerClientThread* t : threads_) t->Terminate();
+    empty_.wait_for(lock, std::chrono::milliseconds(100), [this] { return threads_.empty(); });
   }
+}
+
+bool TRList::WaitEmpty(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (timeoutMs < 0) {
+    empty_.wait(lock, [this] { return threads_.empty(); });
+    return true;
+  }
+  return empty_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return threads_.empty(); });
 }
 
 TRList& ThreadList() {
