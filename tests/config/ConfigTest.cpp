@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "config/Cfg_Ini.h"
-#include "config/ScratchDir.h"
+#include "support/ScratchDir.h"
 
 namespace {
 

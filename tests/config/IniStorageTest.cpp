@@ -4,8 +4,8 @@
 #include <random>
 
 #include "config/Cfg_Ini.h"
-#include "config/ScratchDir.h"
 #include "platform/AtomicFile.h"
+#include "support/ScratchDir.h"
 
 using vg::EIniConfigException;
 using vg::TItemKind;

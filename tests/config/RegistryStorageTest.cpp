@@ -5,7 +5,7 @@
 
 #include "config/Cfg_Ini.h"
 #include "config/Cfg_Rgry.h"
-#include "config/ScratchDir.h"
+#include "support/ScratchDir.h"
 
 using vg::EConfigException;
 using vg::TItemKind;

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "config/Cfg_Ini.h"
-#include "config/ScratchDir.h"
+#include "support/ScratchDir.h"
 
 namespace {
 

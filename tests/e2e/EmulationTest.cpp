@@ -1,13 +1,12 @@
 // Protected traffic end to end: curl -> vgproxy -> vggate -> web server, as real processes.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <regex>
 #include <thread>
 
-#include "E2eSupport.h"
 #include "platform/SysUtils.h"
+#include "support/E2eSupport.h"
 
 using namespace relaytest;
 using namespace e2etest;

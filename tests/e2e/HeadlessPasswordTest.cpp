@@ -10,8 +10,8 @@
 #include <chrono>
 #include <future>
 
-#include "E2eSupport.h"
 #include "platform/CodePage.h"
+#include "support/E2eSupport.h"
 
 using namespace relaytest;
 using namespace e2etest;

@@ -1,8 +1,8 @@
 // The protected path with real cryptography: each side with its own certificate from a demo CA.
 #include <gtest/gtest.h>
 
-#include "E2eSupport.h"
 #include "platform/SysUtils.h"
+#include "support/E2eSupport.h"
 
 using namespace relaytest;
 using namespace e2etest;

@@ -2,11 +2,11 @@
 // them, and an authentication request of the web server that needs none.
 #include <gtest/gtest.h>
 
-#include "E2eSupport.h"
-#include "config/Cfg_Clnt.h"
 #include "platform/SysUtils.h"
 #include "protection/CipherhubLib.h"
 #include "protection/ConKey.h"
+#include "settings/Cfg_Clnt.h"
+#include "support/E2eSupport.h"
 #include "tunnel/Abt_Clnt.h"
 #include "tunnel/fThrList.h"
 

@@ -11,7 +11,7 @@
 #include <regex>
 #include <thread>
 
-#include "E2eSupport.h"
+#include "support/E2eSupport.h"
 
 using namespace relaytest;
 using namespace e2etest;

@@ -11,7 +11,7 @@
 #include "GuiSupport.h"
 #include "gui/KeysTestDlg.h"
 #include "platform/CodePage.h"
-#include "relay/RelaySupport.h"
+#include "support/RelaySupport.h"
 
 using namespace guitest;
 

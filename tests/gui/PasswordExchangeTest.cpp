@@ -9,9 +9,9 @@
 
 #include "GuiSupport.h"
 #include "TrayRun.h"
-#include "e2e/E2eSupport.h"
 #include "gui/PasswordForm.h"
 #include "platform/CodePage.h"
+#include "support/E2eSupport.h"
 
 using namespace guitest;
 using namespace relaytest;

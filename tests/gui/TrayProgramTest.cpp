@@ -21,7 +21,7 @@
 #include "platform/Instance.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
-#include "relay/RelaySupport.h"
+#include "support/RelaySupport.h"
 
 using namespace guitest;
 using namespace relaytest;

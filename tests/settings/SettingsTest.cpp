@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <atomic>
@@ -7,10 +6,10 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "config/Cfg_Clnt.h"
 #include "config/Cfg_Ini.h"
 #include "config/fLogMngr.h"
 #include "platform/ProgramInfo.h"
+#include "settings/Cfg_Clnt.h"
 
 namespace {
 

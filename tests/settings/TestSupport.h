@@ -3,7 +3,7 @@
 // the whole run, and settings files written from text.
 #include <string>
 
-#include "config/ScratchDir.h"
+#include "support/ScratchDir.h"
 
 namespace settingstest {
 

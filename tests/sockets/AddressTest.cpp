@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Net.h"
-#include "tunnel/WS2_Imp.h"
-#include "tunnel/fEntry.h"
+#include "sockets/WS2_Imp.h"
+#include "sockets/fEntry.h"
 
 using vg::platform::DottedText;
 using vg::platform::kNoAddress;

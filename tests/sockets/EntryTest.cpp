@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Net.h"
-#include "tunnel/fEntry.h"
+#include "sockets/fEntry.h"
 
 using vg::THttpEntry;
 

@@ -5,8 +5,8 @@
 
 #include "platform/CodePage.h"
 #include "platform/Net.h"
-#include "tunnel/SockErr.h"
-#include "tunnel/WS2_Imp.h"
+#include "sockets/SockErr.h"
+#include "sockets/WS2_Imp.h"
 
 namespace neterr = vg::platform::neterr;
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
-#include "relay/RelaySupport.h"
+#include "support/RelaySupport.h"
 #include "tunnel/ReleaseMark.h"
 #include "updater/MainUn.h"
 
