@@ -34,6 +34,48 @@ inline size_t KeyAgreements(const std::string& gateLog) {
       std::distance(std::sregex_iterator(gateLog.begin(), gateLog.end(), line), std::sregex_iterator()));
 }
 
+// vggate as a process of the test in front of one web server, which it serves under kHost;
+// stopped by its process id. Every start writes a log file of its own; the port stays.
+class GatewayProcess {
+ public:
+  ~GatewayProcess() { Stop(); }
+
+  // Engine lines; the emulation engine partnered with the tunnel's "client-1" by default.
+  std::string engine = "Engine=Emulation/1.0\n";
+  std::string engineParams = "UID=gate-1\nPartner=client-1\n";
+
+  // gateway: more [Gateway] items; faults: [Faults] lines. A running gateway is stopped first.
+  void Start(const std::string& dir, int webPort, const std::vector<std::string>& env, const std::string& gateway = "",
+             const std::string& faults = "") {
+    Stop();
+    if (port_ == 0) port_ = relaytest::FreePort();
+    dir_ = dir;
+    const std::string ini = dir + "/gate.ini";
+    WriteFileText(ini, "[Gateway]\nListen=127.0.0.1:" + std::to_string(port_) + "\n" + engine + gateway + "[Engine]\n" +
+                           engineParams + "[Backends]\n" + kHost + "=127.0.0.1:" + std::to_string(webPort) +
+                           "\n[Faults]\n" + faults);
+    ++runs_;
+    process_ =
+        std::make_unique<Process>(std::vector<std::string>{kBinDir + "/vggate", "--config", ini}, env, LogFile());
+    ASSERT_TRUE(relaytest::WaitForPort(port_, 10000)) << Log();
+  }
+  void Stop() {
+    if (process_) process_->Stop(SIGTERM, 10000);
+    process_.reset();
+  }
+  int Port() const { return port_; }
+  std::string Location() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string LogFile() const { return dir_ + "/gate" + std::to_string(runs_) + ".txt"; }
+  // The gateway's log: one line per exchange with its status and key.
+  std::string Log() const { return ReadFileText(LogFile()); }
+
+ private:
+  std::unique_ptr<Process> process_;
+  std::string dir_;
+  int port_ = 0;
+  int runs_ = 0;
+};
+
 class ProtectedPath : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,15 +91,10 @@ class ProtectedPath : public ::testing::Test {
   std::string tunnelEngineParams_ = "UID=client-1\nPartner=gate-1\n";
 
   void StartGate(const std::string& gateway = "", const std::string& faults = "") {
-    if (gatePort_ == 0) gatePort_ = relaytest::FreePort();
-    WriteFileText(dir_.File("gate.ini"), "[Gateway]\nListen=127.0.0.1:" + std::to_string(gatePort_) + "\n" +
-                                             gateEngine_ + gateway + "[Engine]\n" + gateEngineParams_ + "[Backends]\n" +
-                                             kHost + "=127.0.0.1:" + std::to_string(web_.Port()) + "\n[Faults]\n" +
-                                             faults);
-    ++gateRuns_;
-    gate_ = std::make_unique<Process>(std::vector<std::string>{kBinDir + "/vggate", "--config", dir_.File("gate.ini")},
-                                      env_, GateLogFile());
-    ASSERT_TRUE(relaytest::WaitForPort(gatePort_, 10000)) << GateLog();
+    gate_.engine = gateEngine_;
+    gate_.engineParams = gateEngineParams_;
+    gate_.Start(dir_.Path(), web_.Port(), env_, gateway, faults);
+    gatePort_ = gate_.Port();
   }
 
   // record: extra items of the protected server's record; location: port of "veilgate location".
@@ -98,9 +135,8 @@ class ProtectedPath : public ::testing::Test {
     if (tunnel_) {
       EXPECT_EQ(tunnel_->Stop(SIGTERM, 10000), 0);
     }
-    if (gate_) gate_->Stop(SIGTERM, 10000);
+    gate_.Stop();
     tunnel_.reset();
-    gate_.reset();
   }
 
   ProcessResult Curl(std::vector<std::string> args, int timeoutMs = 30000) {
@@ -112,8 +148,7 @@ class ProtectedPath : public ::testing::Test {
   }
 
   std::string Config() const { return dir_.File("veilgate.cfg"); }
-  std::string GateLogFile() const { return dir_.File("gate" + std::to_string(gateRuns_) + ".txt"); }
-  std::string GateLog() const { return ReadFileText(GateLogFile()); }
+  std::string GateLog() const { return gate_.Log(); }
   std::string TunnelLogs() const { return relaytest::RunProcess({"sh", "-c", "cat " + dir_.File("logs") + "/*"}).out; }
   std::string Diagnostics() const {
     return "\n--- gate:\n" + GateLog() + "\n--- tunnel:\n" + ReadFileText(dir_.File("tunnel.txt")) +
@@ -123,11 +158,10 @@ class ProtectedPath : public ::testing::Test {
   relaytest::TempDir dir_;
   relaytest::TestHttpServer web_;
   std::vector<std::string> env_;
-  std::unique_ptr<Process> gate_;
+  GatewayProcess gate_;
   std::unique_ptr<Process> tunnel_;
   int gatePort_ = 0;
   int proxyPort_ = 0;
-  int gateRuns_ = 0;
 };
 
 }  // namespace e2etest

@@ -283,6 +283,9 @@ void TestHttpServer::Serve(int fd) {
       const std::string text = Text(number("/text/"));
       answer = version + " 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(text.size()) +
                "\r\n\r\n" + text;
+    } else if (target.rfind("/zeros/", 0) == 0) {
+      const size_t n = number("/zeros/");
+      answer = version + " 200 OK\r\nContent-Length: " + std::to_string(n) + "\r\n\r\n" + std::string(n, '\0');
     } else if (target.rfind("/chunkext/", 0) == 0) {
       const size_t n = number("/chunkext/");
       answer = version + " 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -342,6 +345,66 @@ void TestHttpServer::Serve(int fd) {
   for (auto& c : clientFds_)
     if (c == fd) c = -1;
   ::close(fd);
+}
+
+LoopbackTap::LoopbackTap(int targetPort) : targetPort_(targetPort) {
+  listenFd_ = ListenLoopback(false, port_);
+  acceptThread_ = std::thread([this] {
+    while (!stop_) {
+      pollfd p{listenFd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      workers_.emplace_back([this, client] { Relay(client); });
+    }
+  });
+}
+
+LoopbackTap::~LoopbackTap() {
+  stop_ = true;
+  acceptThread_.join();
+  ::close(listenFd_);
+  for (auto& w : workers_) w.join();
+}
+
+std::string LoopbackTap::Sent() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string all;
+  for (const auto& s : sent_) all += s;
+  return all;
+}
+
+void LoopbackTap::Relay(int client) {
+  size_t slot = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot = sent_.size();
+    sent_.emplace_back();
+  }
+  RawClient target(targetPort_);
+  pollfd fds[2] = {{client, POLLIN, 0}, {target.Fd(), POLLIN, 0}};
+  char chunk[65536];
+  while (!stop_ && target.Connected()) {
+    if (::poll(fds, 2, 50) <= 0) continue;
+    bool closed = false;
+    for (int i = 0; i < 2 && !closed; ++i) {
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const ssize_t n = ::recv(fds[i].fd, chunk, sizeof chunk, 0);
+      if (n <= 0) {
+        closed = true;
+        break;
+      }
+      const std::string bytes(chunk, static_cast<size_t>(n));
+      if (i == 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sent_[slot] += bytes;
+      }
+      closed = !SendAll(fds[1 - i].fd, bytes);
+    }
+    if (closed) break;
+  }
+  ::close(client);
 }
 
 RawClient::RawClient(int port, const std::string& localAddress) {

@@ -48,6 +48,7 @@ std::string TextBody(size_t n);
 //   /proxyauth      407 with "Proxy-Authenticate: Basic realm="vgtest"" and a short HTML page
 //   /setcookie      200 "ok" with "Set-Cookie: vgtest=42; Path=/"
 //   /echo           200 whose body is the raw request as it arrived (header and body)
+//   /zeros/N        200, Content-Length, N zero bytes
 //   /hang           reads the request and never answers
 //   /silent         closes the connection without answering
 // Every request is recorded with its header block; connections are counted.
@@ -73,6 +74,29 @@ class TestHttpServer {
   std::vector<std::string> requests_;
   std::vector<std::thread> workers_;
   std::vector<int> clientFds_;
+};
+
+// A relay on 127.0.0.1 that passes every connection on to 127.0.0.1:targetPort unchanged and
+// keeps what the clients sent, so a test can see the bytes on the wire.
+class LoopbackTap {
+ public:
+  explicit LoopbackTap(int targetPort);
+  ~LoopbackTap();
+  int Port() const { return port_; }
+  // Everything the clients sent so far, connection after connection.
+  std::string Sent();
+
+ private:
+  void Relay(int client);
+
+  int listenFd_ = -1;
+  int port_ = 0;
+  int targetPort_;
+  std::atomic<bool> stop_{false};
+  std::thread acceptThread_;
+  std::mutex mutex_;
+  std::vector<std::string> sent_;
+  std::vector<std::thread> workers_;
 };
 
 // A blocking loopback client with time-outs.

@@ -144,6 +144,10 @@ bool ParseGateConfig(const std::string& text, TGateConfig& config, std::string& 
         if (!ParseBool(value, f.plainAnswers)) return fail("PlainAnswers must be 0 or 1");
       } else if (key == "corruptanswers") {
         if (!ParseBool(value, f.corruptAnswers)) return fail("CorruptAnswers must be 0 or 1");
+      } else if (key == "wrongkeyanswers") {
+        if (!ParseBool(value, f.wrongKeyAnswers)) return fail("WrongKeyAnswers must be 0 or 1");
+      } else if (key == "hangup") {
+        if (!ParseBool(value, f.hangUp)) return fail("HangUp must be 0 or 1");
       } else {
         return fail("unknown item \"" + name + "\" in [Faults]");
       }

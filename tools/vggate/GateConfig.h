@@ -3,7 +3,8 @@
 //   [Gateway]  Listen, Protocol, Engine, Compress, MaxDataLength, KeyIdleSeconds, RenewKeyValues
 //   [Engine]   engine parameters by name, applied in file order
 //   [Backends] host[:port]=address:port, one line per web server as the browser names it
-//   [Faults]   Rekey591, Refuse591, CloseAfter, KeyStatus, PlainAnswers, CorruptAnswers, DelayMs
+//   [Faults]   Rekey591, Refuse591, CloseAfter, KeyStatus, PlainAnswers, CorruptAnswers,
+//              WrongKeyAnswers, HangUp, DelayMs
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -27,6 +28,8 @@ struct TFaults {
   int keyStatus = 0;     // answer key requests with this status and a plain page
   bool plainAnswers = false;
   bool corruptAnswers = false;
+  bool wrongKeyAnswers = false;  // protect answers under a key the request did not carry
+  bool hangUp = false;           // close every connection on its first request, unanswered
   int delayMs = 0;       // wait before every answer
 };
 

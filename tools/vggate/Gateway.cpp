@@ -185,7 +185,9 @@ void TGateSession::PlainPage(TExchangeResult& result, int status, const std::str
 bool TGateSession::ProtectAnswer(TExchangeResult& result, const TKeyRecord& key, const std::string& peer) {
   const int status = answer_.StatusCode();
   answer_.firstError.clear();
-  if (!vg::ProtectAnswerWithKey(answer_, key, gateway_.Version(), peer)) {
+  TKeyRecord used = key;
+  if (gateway_.Config().faults.wrongKeyAnswers) used[2] ^= 1;
+  if (!vg::ProtectAnswerWithKey(answer_, used, gateway_.Version(), peer)) {
     PlainPage(result, 500, "The answer could not be protected: " + answer_.firstError);
     return false;
   }
@@ -209,6 +211,10 @@ TExchangeResult TGateSession::Handle(std::string_view requestBytes) {
   TExchangeResult result;
   const TFaults& faults = gateway_.Config().faults;
   if (faults.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults.delayMs));
+  if (faults.hangUp) {
+    result.close = true;
+    return result;
+  }
   request_.Assign(requestBytes);
   request_.firstError.clear();
   result.host = request_.HasHeader("Vg-Oh") ? request_.GetHeader("Vg-Oh") : request_.GetHost();
