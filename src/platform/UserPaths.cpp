@@ -40,8 +40,9 @@ SettingsPlace LocateSettings(const std::string& installDir, const std::string& f
   SettingsPlace place;
   place.Installed = JoinPath(installDir, fileName);
   struct stat st {};
-  if (::stat(place.Installed.c_str(), &st) == 0 && S_ISREG(st.st_mode) && Writable(place.Installed) &&
-      Writable(DirectoryOf(place.Installed))) {
+  const bool exists = ::stat(place.Installed.c_str(), &st) == 0;
+  // A writable installation without the file is a per-user one too: the file is made there.
+  if (Writable(DirectoryOf(place.Installed)) && (!exists || (S_ISREG(st.st_mode) && Writable(place.Installed)))) {
     place.File = place.Installed;
     place.LogBase = DirectoryOf(place.Installed);
     return place;

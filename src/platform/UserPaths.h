@@ -18,9 +18,9 @@ struct SettingsPlace {
   std::string Error;      // why the per-user copy could not be made; File still names it
 };
 
-// The one rule every program follows: the file beside the programs when it is there and this
-// user may replace it (the directory must be writable too, saving replaces the file), else the
-// per-user file, copied from the installed one when create is set and it does not exist yet.
+// The one rule every program follows: the file beside the programs when this user may replace
+// it (the directory must be writable too, saving replaces the file) or may make it there, else
+// the per-user file, copied from the installed one when create is set and it does not exist yet.
 SettingsPlace LocateSettings(const std::string& installDir, const std::string& fileName, bool create);
 
 // 0 when the file can be read or does not exist; otherwise the errno of the failed open or read
