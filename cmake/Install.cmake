@@ -48,12 +48,22 @@ install(CODE "
 
 # Debian wants the changes compressed reproducibly beside the copyright.
 find_program(VG_GZIP gzip)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+             ${PROJECT_SOURCE_DIR}/packaging/man/vgproxy.1 ${PROJECT_SOURCE_DIR}/packaging/man/vgtool.1
+             ${PROJECT_SOURCE_DIR}/packaging/man/vgupdate.1)
 if(VG_GZIP)
   execute_process(COMMAND ${VG_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog
                   OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${VG_DOC_DIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${VG_DOC_DIR})
+foreach(page IN ITEMS vgproxy vgtool vgupdate)
+  if(VG_GZIP)
+    execute_process(COMMAND ${VG_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/man/${page}.1
+                    OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
 
 # The Debian package: `cmake --build build --target package`.
 set(CPACK_GENERATOR DEB)
@@ -62,12 +72,10 @@ set(CPACK_PACKAGE_VENDOR "QS-Veilgate developers")
 set(CPACK_PACKAGE_CONTACT "QS-Veilgate developers <support@qs-veilgate.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "protecting HTTP proxy for a provider's web servers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "protecting HTTP proxy for a provider's web servers
- vgproxy is a local HTTP proxy (a tray program, or a headless service) that
- compresses, signs and encrypts the browser's requests to the provider's
- protected web servers and checks their answers; other traffic passes
- unchanged. cipherhub and its engine modules do the cryptography; vgupdate
- updates a per-user installation and vgtool inspects settings and engines.")
+set(CPACK_PACKAGE_DESCRIPTION "vgproxy is a local HTTP proxy (a tray program, or a headless service) that \
+compresses, signs and encrypts the browser's requests to the provider's protected web servers and \
+checks their answers; other traffic passes unchanged. cipherhub and its engine modules do the \
+cryptography; vgupdate updates a per-user installation and vgtool inspects settings and engines.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -298,7 +298,7 @@ int Show(const vgtool::Args& args) {
 vgtool::Registration registration(
     "config",
     "config check [FILE] | show [FILE]\n"
-    "         (FILE defaults to veilgate.cfg beside vgtool; exit 1 when the tunnel would not load it cleanly)",
+    "         (FILE defaults to the one vgproxy uses; exit 1 when the tunnel would not load it cleanly)",
     [](const vgtool::Args& args) {
       if (args.empty()) throw vgtool::UsageError{"expected check or show"};
       const vgtool::Args rest(args.begin() + 1, args.end());
