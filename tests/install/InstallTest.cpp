@@ -50,8 +50,14 @@ class Installed : public e2etest::ProtectedPath {
     ProtectedPath::SetUp();
     ::chmod(dir_.Path().c_str(), 0755);
     home_ = UserDir("home");
-    env_ = {"HOME=" + home_,     "XDG_CONFIG_HOME=", "XDG_STATE_HOME=",          "XDG_RUNTIME_DIR=" + UserDir("run"),
-            "DISPLAY=",          "WAYLAND_DISPLAY=", "VG_REGISTRY_DIR=" + UserDir("registry"), "LD_LIBRARY_PATH=",
+    env_ = {"HOME=" + home_,
+            "XDG_CONFIG_HOME=",
+            "XDG_STATE_HOME=",
+            "XDG_RUNTIME_DIR=" + UserDir("run"),
+            "DISPLAY=",
+            "WAYLAND_DISPLAY=",
+            "VG_REGISTRY_DIR=" + UserDir("registry"),
+            "LD_LIBRARY_PATH=",
             "TMPDIR=" + UserDir("tmp")};
     UserDir("logs");
   }
