@@ -72,10 +72,11 @@ set(CPACK_PACKAGE_VENDOR "QS-Veilgate developers")
 set(CPACK_PACKAGE_CONTACT "QS-Veilgate developers <support@qs-veilgate.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "protecting HTTP proxy for a provider's web servers")
-set(CPACK_PACKAGE_DESCRIPTION "vgproxy is a local HTTP proxy (a tray program, or a headless service) that \
-compresses, signs and encrypts the browser's requests to the provider's protected web servers and \
-checks their answers; other traffic passes unchanged. cipherhub and its engine modules do the \
-cryptography; vgupdate updates a per-user installation and vgtool inspects settings and engines.")
+set(CPACK_PACKAGE_DESCRIPTION "vgproxy is a local HTTP proxy (a tray program, or a headless service)
+that compresses, signs and encrypts the browser's requests to the provider's
+protected web servers and checks their answers; other traffic passes
+unchanged. cipherhub and its engine modules do the cryptography; vgupdate
+updates a per-user installation and vgtool inspects settings and engines.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
