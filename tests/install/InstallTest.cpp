@@ -85,16 +85,29 @@ class Installed : public e2etest::ProtectedPath {
     return args;
   }
 
+  // The environment of a program. The sanitizers' runtime makes dlopen look like its own call,
+  // so $ORIGIN no longer leads to the modules beside the program: a sanitized build names them.
+  std::vector<std::string> EnvFor(const std::string& program) const {
+    std::vector<std::string> env = env_;
+#ifdef VG_TEST_SANITIZED
+    std::erase_if(env, [](const std::string& e) { return e.rfind("LD_LIBRARY_PATH=", 0) == 0; });
+    env.push_back("LD_LIBRARY_PATH=" + fs::canonical(program).parent_path().string());
+#else
+    (void)program;
+#endif
+    return env;
+  }
+
   // The headless tunnel of the given program file, with extra arguments.
   std::unique_ptr<Process> Tunnel(const std::string& program, std::vector<std::string> args = {}) {
     args.insert(args.begin(), {program, "--headless"});
-    return std::make_unique<Process>(AsUser(args), env_, dir_.File("tunnel.txt"));
+    return std::make_unique<Process>(AsUser(args), EnvFor(program), dir_.File("tunnel.txt"));
   }
 
   // Runs the headless tunnel to its end; its exit status and standard error.
   ProcessResult RunTunnel(std::vector<std::string> args) {
     args.insert(args.begin(), {e2etest::kBinDir + "/vgproxy", "--headless"});
-    return RunProcess(AsUser(args), 20000, env_);
+    return RunProcess(AsUser(args), 20000, EnvFor(args.front()));
   }
 
   // "Self TCP port" of the settings file written for a test.
@@ -143,7 +156,8 @@ TEST_F(Installed, AReadOnlyInstallationKeepsSettingsAndLogsInTheUsersPlaces) {
   EXPECT_NE(all.find(userSettings), std::string::npos) << all;
   EXPECT_NE(RunProcess({"sh", "-c", "cat " + logs + "/*flow.log"}).out.find("/len/100"), std::string::npos);
 
-  const ProcessResult show = RunProcess(AsUser({prefix + "/bin/vgtool", "config", "show"}), 20000, env_);
+  const ProcessResult show =
+      RunProcess(AsUser({prefix + "/bin/vgtool", "config", "show"}), 20000, EnvFor(prefix + "/bin/vgtool"));
   EXPECT_EQ(show.exitCode, 0) << show.err;
   EXPECT_NE(show.out.find("settings file: " + userSettings + " (per-user)"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("(log files in " + logs + ")"), std::string::npos) << show.out;
