@@ -11,7 +11,7 @@ add_custom_target(default_settings ALL
   VERBATIM)
 
 install(CODE "
-  set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/veilgate.cfg\")
+  set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${VG_INSTALL_DIR}/veilgate.cfg\")
   execute_process(COMMAND \"${CMAKE_COMMAND}\" \"-DSOURCE=${VG_SETTINGS_TEMPLATE}\" \"-DTARGET=\${target}\"
                   -P \"${PROJECT_SOURCE_DIR}/cmake/CopyIfAbsent.cmake\" COMMAND_ERROR_IS_FATAL ANY)
 ")

@@ -12,6 +12,7 @@
 #include "gui/MessageBoxes.h"
 #include "gui/TrayIcon.h"
 #include "gui/WindowPrompts.h"
+#include "platform/CodePage.h"
 #include "platform/Environment.h"
 #include "platform/Instance.h"
 #include "platform/MessageBox.h"
@@ -184,7 +185,12 @@ int RunTrayProgram(const std::string& configFile, int argc, char** argv) {
   int code = 0;
   {
     TClientProgram program(&shell, configFile);
-    if (!program.ClaimInstance(unload)) return 0;
+    if (!program.ClaimInstance(unload)) {
+      if (program.InstanceProblem().empty()) return 0;
+      platform::ShowMessageBox(ClientPartCaption(), platform::Utf8ToCp1251(program.InstanceProblem()),
+                               platform::MessageBoxKind::Error);
+      return 1;
+    }
     platform::TerminationSignalWatcher signalWatcher(unload);
     InstallWindowMessageBoxes();
     std::shared_ptr<TWindowPromptService> prompts = InstallWindowPrompts();

@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Files.h"
+#include "platform/UserPaths.h"
+
 namespace vg::platform {
 namespace {
 
@@ -25,31 +28,46 @@ std::string SanitizedName(const std::string& name) {
   return out;
 }
 
-std::string LockPath(const std::string& className) {
-  return DesktopRuntimeDir() + "/" + SanitizedName(className) + ".lock";
+// Empty when the runtime directory cannot be used.
+std::string RuntimeFile(const std::string& className, const char* suffix, std::string* problem = nullptr) {
+  const std::string dir = DesktopRuntimeDir(problem);
+  return dir.empty() ? dir : dir + "/" + SanitizedName(className) + suffix;
 }
 
-std::string SocketPath(const std::string& className) {
-  return DesktopRuntimeDir() + "/" + SanitizedName(className) + ".sock";
+std::string LockPath(const std::string& className, std::string* problem = nullptr) {
+  return RuntimeFile(className, ".lock", problem);
 }
+
+std::string SocketPath(const std::string& className) { return RuntimeFile(className, ".sock"); }
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   return true;
 }
 
 }  // namespace
 
-std::string DesktopRuntimeDir() {
+std::string DesktopRuntimeDir(std::string* problem) {
+  auto refuse = [problem](const std::string& dir, const std::string& why) {
+    if (problem) *problem = "the runtime directory \"" + dir + "\" cannot be used: " + why;
+    return std::string();
+  };
   std::string base;
   if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0') {
     base = xdg;
+    struct stat st {};
+    if (::stat(base.c_str(), &st) != 0) return refuse(base, ErrorText(errno));
+    if (!S_ISDIR(st.st_mode)) return refuse(base, "it is not a directory");
+    if (::access(base.c_str(), W_OK | X_OK) != 0) return refuse(base, ErrorText(errno));
   } else {
-    base = "/tmp/vg-runtime-" + std::to_string(::getuid());
-    ::mkdir(base.c_str(), 0700);
+    // A shared temporary directory: whoever made this name first owns it, so it is only ours
+    // when it belongs to us and nobody else may enter it.
+    base = TempDirectory() + "/vg-runtime-" + std::to_string(::getuid());
+    if (::mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) return refuse(base, ErrorText(errno));
+    if (std::string why = PrivateDirectoryProblem(base); !why.empty()) return refuse(base, why);
   }
   std::string display;
   if (const char* d = std::getenv("WAYLAND_DISPLAY"); d != nullptr && *d != '\0')
@@ -57,7 +75,8 @@ std::string DesktopRuntimeDir() {
   else if (const char* x = std::getenv("DISPLAY"); x != nullptr && *x != '\0')
     display = x;
   std::string dir = base + "/qs-veilgate" + (display.empty() ? std::string() : "-" + SanitizedName(display));
-  ::mkdir(dir.c_str(), 0700);
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return refuse(dir, ErrorText(errno));
+  if (std::string why = PrivateDirectoryProblem(dir); !why.empty()) return refuse(dir, why);
   return dir;
 }
 
@@ -67,8 +86,14 @@ WindowClassInstance::~WindowClassInstance() { Unregister(); }
 
 bool WindowClassInstance::Register(std::function<void()> onQuit) {
   if (lockFd_ >= 0) return true;
-  const int fd = ::open(LockPath(className_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  problem_.clear();
+  const std::string lockPath = LockPath(className_, &problem_);
+  if (lockPath.empty()) return false;
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    problem_ = "cannot open the instance lock \"" + lockPath + "\": " + ErrorText(errno);
+    return false;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;
@@ -135,7 +160,9 @@ void WindowClassInstance::Unregister() {
 }
 
 bool FindWindowByClass(const std::string& className) {
-  const int fd = ::open(LockPath(className).c_str(), O_RDWR | O_CLOEXEC);
+  const std::string lockPath = LockPath(className);
+  if (lockPath.empty()) return false;
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);
@@ -158,11 +185,12 @@ bool PostQuitToWindow(const std::string& className) {
   return ok;
 }
 
-void EventLoop::BlockTerminationSignals() {
+void EventLoop::BlockTerminationSignals(bool hangup) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  if (hangup) sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
@@ -182,14 +210,20 @@ int EventLoop::Run() {
   sigset_t blocked;
   pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
   const bool signalsBlocked = sigismember(&blocked, SIGINT) == 1 && sigismember(&blocked, SIGTERM) == 1;
+  const bool hangupBlocked = sigismember(&blocked, SIGHUP) == 1;
   if (signalsBlocked && !signalThread_.joinable()) {
-    signalThread_ = std::thread([this] {
+    signalThread_ = std::thread([this, hangupBlocked] {
       sigset_t set;
       sigemptyset(&set);
       sigaddset(&set, SIGINT);
       sigaddset(&set, SIGTERM);
-      int sig = 0;
-      sigwait(&set, &sig);
+      if (hangupBlocked) sigaddset(&set, SIGHUP);
+      for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        if (sig != SIGHUP) break;
+        if (onHangup_) Post(onHangup_);
+      }
       Quit(0);
     });
   }

@@ -13,9 +13,11 @@
 
 namespace vg::platform {
 
-// Per-desktop directory for instance locks and control channels ($XDG_RUNTIME_DIR, else a
-// private directory under /tmp), qualified by the display when one is set.
-std::string DesktopRuntimeDir();
+// Per-desktop directory for instance locks and control channels ($XDG_RUNTIME_DIR, else
+// "vg-runtime-<uid>" in the temporary directory), qualified by the display when one is set.
+// Empty when it cannot be used: a missing runtime directory, or one of ours that another user
+// owns or may enter; problem (when given) then says why.
+std::string DesktopRuntimeDir(std::string* problem = nullptr);
 
 // While registered, the class name is taken on this desktop: FindWindowByClass finds it and
 // PostQuitToWindow delivers a quit request to the registered handler (on a thread of its own).
@@ -26,8 +28,10 @@ class WindowClassInstance {
   WindowClassInstance(const WindowClassInstance&) = delete;
   WindowClassInstance& operator=(const WindowClassInstance&) = delete;
 
-  // False when another process (or object) holds the name already.
+  // False when another process (or object) holds the name already, or when the runtime
+  // directory cannot be used (then Problem() says why).
   bool Register(std::function<void()> onQuit);
+  const std::string& Problem() const { return problem_; }
   void Unregister();
   bool IsRegistered() const { return lockFd_ >= 0; }
 
@@ -35,6 +39,7 @@ class WindowClassInstance {
   void Serve();
 
   std::string className_;
+  std::string problem_;
   std::function<void()> onQuit_;
   int lockFd_ = -1;
   int listenFd_ = -1;
@@ -47,13 +52,17 @@ bool FindWindowByClass(const std::string& className);
 bool PostQuitToWindow(const std::string& className);
 
 // The message loop of a program without windows: Run returns the code given to Quit, or 0 when
-// SIGINT or SIGTERM arrived. Tasks posted from any thread run on the loop's thread.
+// SIGINT or SIGTERM arrived. Tasks posted from any thread run on the loop's thread, and so does
+// the hang-up handler when SIGHUP arrives (a service manager's "reload").
 class EventLoop {
  public:
   EventLoop();
   ~EventLoop();
   // Must be called before any other thread starts, so that the signals reach only the loop.
-  static void BlockTerminationSignals();
+  // hangup: SIGHUP goes to the loop too (else it keeps its default action).
+  static void BlockTerminationSignals(bool hangup = false);
+  // Set before Run.
+  void SetHangupHandler(std::function<void()> handler) { onHangup_ = std::move(handler); }
 
   int Run();
   void Quit(int code = 0);
@@ -67,6 +76,7 @@ class EventLoop {
   bool quit_ = false;
   int code_ = 0;
   std::atomic<std::thread::id> loopThread_{};
+  std::function<void()> onHangup_;
   std::thread signalThread_;
 };
 

@@ -1,6 +1,7 @@
 #include "settings/Cfg_Clnt.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -9,8 +10,10 @@
 #include "config/Cfg_Ini.h"
 #include "config/fLogMngr.h"
 #include "platform/AtomicFile.h"
+#include "platform/CodePage.h"
 #include "platform/ProgramInfo.h"
 #include "platform/ScratchDirectory.h"
+#include "platform/UserPaths.h"
 
 namespace vg {
 namespace {
@@ -81,6 +84,11 @@ void TQSClientConfig::Assign(const TConfig& source) {
 }
 
 std::unique_ptr<TConfigStorage> TQSClientConfig::CreateStorage(bool readOnly) {
+  // Read as absent, a file the user may not read would look like one with no settings in it.
+  if (const int err = platform::UnreadableFileError(fileName_); err != 0)
+    throw EIniConfigException(
+        Format(VGT("Не могу прочитать файл настроек \"%s\": %s"),
+               {platform::Utf8ToCp1251(fileName_), platform::Utf8ToCp1251(platform::ErrorText(err))}));
   return OpenIniStorage(fileName_, "Client", readOnly, false);
 }
 
@@ -131,10 +139,21 @@ std::string TQSClientConfig::FileDirectory() const {
 }
 
 std::string TQSClientConfig::LogDirectoryPath() const {
-  std::string dir = LogDirectory();
+  // The settings hold Windows-1251 text; names on this file system are UTF-8.
+  const std::string& written = LogDirectory();
+  std::string dir = platform::Cp1251ToUtf8(written);
   std::replace(dir.begin(), dir.end(), '\\', platform::kPathSeparator);
+  // A drive ("C:\Logs") or a network share ("\\server\logs") means nothing here; the rest of
+  // the name is kept as a relative one, so settings brought from Windows still log somewhere.
+  const bool drive = dir.size() >= 2 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':';
+  const bool share = written.rfind("\\\\", 0) == 0;
+  if (drive || share) {
+    dir.erase(0, drive ? 2 : 0);
+    const size_t first = dir.find_first_not_of(platform::kPathSeparator);
+    dir.erase(0, first == std::string::npos ? dir.size() : first);
+  }
   if (!dir.empty() && dir.front() == platform::kPathSeparator) return dir;
-  const std::string base = FileDirectory();
+  const std::string base = logBase_.empty() ? FileDirectory() : logBase_;
   if (dir.empty()) return base.empty() ? std::string(".") : base;
   return base.empty() ? dir : platform::JoinPath(base, dir);
 }
@@ -175,6 +194,19 @@ TQSClientConfig& Settings() {
   }();
   (void)sourceInstalled;
   return settings;
+}
+
+platform::SettingsPlace ProgramSettingsPlace(const std::string& configFile, bool create) {
+  if (configFile.empty()) return platform::LocateSettings(platform::ProgramDir(), kSettingsFile, create);
+  platform::SettingsPlace place;
+  place.File = place.Installed = configFile;
+  return place;
+}
+
+void UseSettingsPlace(TQSClientConfig& config, const platform::SettingsPlace& place) {
+  TConfigLock lock(config);
+  config.SetFileName(place.File);
+  config.SetLogBase(place.LogBase);
 }
 
 std::string TakeConfigOption(std::vector<std::string>& args) {

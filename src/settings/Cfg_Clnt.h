@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UserPaths.h"
 #include "settings/Cfg_Comm.h"
 
 namespace vg {
@@ -40,8 +41,11 @@ class TQSClientConfig : public TQSConfig {
   void SetFileName(std::string fileName) { fileName_ = std::move(fileName); }
   // The directory of the settings file, with a trailing separator ("" for a bare file name).
   std::string FileDirectory() const;
-  // The log directory to write into: "Log-file name" with backslashes read as separators; a
-  // relative name (an empty one included) is taken relative to the settings file's directory.
+  // Where relative log directory names are taken from; empty: the settings file's directory.
+  void SetLogBase(std::string dir) { logBase_ = std::move(dir); }
+  // The log directory to write into, as a file-system name: "Log-file name" converted from
+  // Windows-1251, backslashes read as separators, a drive letter or network share prefix
+  // dropped; a relative name (an empty one included) is taken relative to the log base.
   std::string LogDirectoryPath() const;
 
   uint8_t ClientAccessType() const { return accessType_; }
@@ -64,6 +68,7 @@ class TQSClientConfig : public TQSConfig {
 
   int clientSection_;
   std::string fileName_;
+  std::string logBase_;
   uint8_t accessType_ = kAccessAny;
   std::vector<uint32_t> allowedHosts_;
 };
@@ -71,6 +76,14 @@ class TQSClientConfig : public TQSConfig {
 // The program's one settings object, created with the pre-load values on first use (no file
 // is read). Its creation makes the log files follow its "Log-file name" (read under its lock).
 TQSClientConfig& Settings();
+
+// The settings file and log base of a program: FILE given with --config (logs relative to it),
+// else the rule of platform::LocateSettings for "veilgate.cfg" beside the running program.
+// create: make the per-user copy when it is missing (the tunnel does; a look at the settings
+// does not).
+platform::SettingsPlace ProgramSettingsPlace(const std::string& configFile, bool create);
+// Points the settings object at the place.
+void UseSettingsPlace(TQSClientConfig& config, const platform::SettingsPlace& place);
 
 // Takes "--config FILE" or "--config=FILE" out of a program's arguments and returns FILE as an
 // absolute path; empty when the option is absent. Raises when FILE is missing.

@@ -43,10 +43,14 @@ void TAboutForm::FormCreate() {
 }
 
 bool TAboutForm::LoadSettings() {
-  const std::string& failure = VGT("Ошибка при чтении конфигурации");
   TQSClientConfig& config = Settings();
+  TConfigLock lock(config);
+  return LoadShowingErrors(config);
+}
+
+bool TAboutForm::LoadShowingErrors(TQSClientConfig& config) {
+  const std::string& failure = VGT("Ошибка при чтении конфигурации");
   try {
-    TConfigLock lock(config);
     if (config.Load()) return true;
     // Which records were dropped, and why, tells the user what to mend.
     std::string details;
@@ -58,6 +62,24 @@ bool TAboutForm::LoadSettings() {
     ShowError(failure + " (" + MessageOf(e) + ")");
   }
   return false;
+}
+
+bool TAboutForm::ReloadSettings() {
+  TQSClientConfig& settings = Settings();
+  std::unique_ptr<TConfig> fresh;
+  {
+    TConfigLock lock(settings);
+    fresh = settings.CreateEmpty();
+  }
+  // Loaded aside first: settings that fail to load leave the running ones in place.
+  if (!LoadShowingErrors(static_cast<TQSClientConfig&>(*fresh))) return false;
+  StopListener();
+  {
+    TConfigLock lock(settings);
+    settings.Assign(*fresh);
+  }
+  StartListener();
+  return listening_;
 }
 
 void TAboutForm::StartListener() {

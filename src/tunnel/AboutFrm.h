@@ -15,6 +15,8 @@
 
 namespace vg {
 
+class TQSClientConfig;
+
 // What a desktop shell does for the main window; every operation does nothing by default.
 class TAboutFormView {
  public:
@@ -41,6 +43,12 @@ class TAboutForm {
   // The creation step: log manager, settings loaded under the settings lock, the listener
   // started when they loaded, and the version hint.
   virtual void FormCreate();
+
+  // The settings file read again, as the settings dialog's flow does on confirmation: when it
+  // loads, the listener stops (session keys go), the settings are replaced and the listener
+  // starts again. False, with the message shown, when the file did not load (the running
+  // settings stay) or the listener could not start.
+  bool ReloadSettings();
 
   virtual void StartListener();
   virtual void StopListener();
@@ -73,6 +81,8 @@ class TAboutForm {
  protected:
   // Loads the settings; false (with the message shown) when they cannot be used.
   virtual bool LoadSettings();
+  // Loads config (locked by the caller or private to it), showing why when it fails.
+  bool LoadShowingErrors(TQSClientConfig& config);
   // The thread factory: a connection thread for the accepted socket, started at once.
   virtual void MServerSockGetThread(platform::ClientSocket&& accepted) = 0;
   TAboutFormView& View() { return *view_; }

@@ -24,11 +24,14 @@ class TClientProgram {
   TClientProgram& operator=(const TClientProgram&) = delete;
 
   // Takes the main window's class name on this desktop; false when another instance (windowed
-  // or not) holds it, and the program should end without a word. onQuit runs on a thread of the
+  // or not) holds it, and the program should end without a word, or when the runtime directory
+  // cannot be used, and InstanceProblem() tells the user why. onQuit runs on a thread of the
   // instance channel when the quit message arrives; the caller hands it to its own loop.
   bool ClaimInstance(std::function<void()> onQuit);
+  const std::string& InstanceProblem() const { return instance_.Problem(); }
 
-  // Creates the main window and runs its creation step, then the earlier-release check, whose
+  // Points the settings at their file (the given one, else the file beside the program or the
+  // user's own), creates the main window and runs its creation step, then the earlier-release check, whose
   // box is shown before EarlierRelease is returned. onTerminate: what unloading does last.
   // created: called with the new window before its creation step, so that a shell can route
   // its handlers to it (boxes of the creation step run event loops).
@@ -38,6 +41,9 @@ class TClientProgram {
   TQSVeilgateAboutForm* Form() { return form_.get(); }
 
  private:
+  // A service log line naming the settings file and the log directory, so the user finds both.
+  void LogFilesInUse();
+
   TAboutFormView* view_;
   std::string configFile_;
   platform::WindowClassInstance instance_;

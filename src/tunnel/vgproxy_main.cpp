@@ -1,6 +1,7 @@
 // vgproxy: the tunnel program. With a display it is a tray program; with --headless or without
 // a display it runs the tunnel, its listener and a message loop, ended by SIGINT, SIGTERM or a
-// quit posted to its main window.
+// quit posted to its main window; SIGHUP reloads its settings. A headless tunnel that cannot
+// start (settings, port, runtime directory) ends with status 1 and says why on standard error.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,14 +32,23 @@ void PrintError(const std::string& text) {
 const char kUsage[] =
     "usage: vgproxy [--headless] [--config FILE]\n"
     "  --headless     run without tray icon and windows (also when there is no display)\n"
-    "  --config FILE  the settings file to use instead of veilgate.cfg beside the program\n";
+    "  --config FILE  the settings file to use instead of veilgate.cfg beside the program\n"
+    "                 (or, when that one is not writable, the user's own copy)\n";
+
+// Exit statuses of the headless program, for a service manager.
+constexpr int kExitStartFailed = 1;  // settings, listener, runtime directory, earlier release
+constexpr int kExitUsage = 2;
 
 int Run(const std::string& configFile) {
-  vg::platform::EventLoop::BlockTerminationSignals();
+  vg::platform::EventLoop::BlockTerminationSignals(true);
 
   vg::platform::EventLoop loop;
   vg::TClientProgram program(nullptr, configFile);
-  if (!program.ClaimInstance([&loop] { loop.Quit(0); })) return 0;
+  if (!program.ClaimInstance([&loop] { loop.Quit(0); })) {
+    if (program.InstanceProblem().empty()) return 0;
+    PrintError(vg::platform::Utf8ToCp1251(program.InstanceProblem()));
+    return kExitStartFailed;
+  }
 
   // Without windows a message box is a line on standard error and in the service log.
   vg::platform::SetMessageBoxPresenter(
@@ -51,8 +61,18 @@ int Run(const std::string& configFile) {
   // Engines that need a key password ask on the terminal.
   const auto prompts = vg::InstallHeadlessPrompts();
 
-  const bool earlier = program.Create([&loop] { loop.Quit(0); }) == vg::TClientProgram::TStart::EarlierRelease;
-  const int code = earlier ? 1 : loop.Run();
+  // SIGHUP: the settings file again and a fresh listener; a tunnel left without one ends, so
+  // that its service manager sees the failure.
+  loop.SetHangupHandler([&program, &loop] {
+    if (vg::TQSVeilgateAboutForm* form = program.Form(); form && !form->ReloadSettings() && !form->Listening())
+      loop.Quit(kExitStartFailed);
+  });
+  int code = kExitStartFailed;
+  if (program.Create([&loop] { loop.Quit(0); }) == vg::TClientProgram::TStart::Running) {
+    // Without settings or a listener there is nothing to wait for (the tray program stays to
+    // let its settings dialog mend them).
+    code = program.Form()->Listening() ? loop.Run() : kExitStartFailed;
+  }
   // A connection waiting for a password typed on the terminal must not hold the unload up.
   prompts->Cancel();
   vg::RemovePromptService();
@@ -77,7 +97,7 @@ int main(int argc, char** argv) {
     configFile = vg::TakeConfigOption(args);
   } catch (const std::exception& e) {
     PrintError(e.what());
-    return 2;
+    return kExitUsage;
   }
   bool headless = false;
   for (const std::string& arg : args) {
@@ -90,13 +110,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     std::fputs(kUsage, stderr);
-    return 2;
+    return kExitUsage;
   }
   try {
     if (!headless && DisplayAvailable()) return vg::gui::RunTrayProgram(configFile, argc, argv);
     return Run(configFile);
   } catch (const std::exception& e) {
     PrintError(e.what());
-    return 1;
+    return kExitStartFailed;
   }
 }

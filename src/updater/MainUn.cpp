@@ -17,6 +17,7 @@
 #include "platform/Spawn.h"
 #include "platform/SysUtils.h"
 #include "platform/TypeName.h"
+#include "platform/UserPaths.h"
 #include "tunnel/ReleaseMark.h"
 #include "updater/UpdFiles.h"
 #include "updater/ZipArc.h"
@@ -391,7 +392,9 @@ bool TUpdateProcedure::CarrySettings() {
   SetStatus(VGT("Подготовка новой версии к работе"));
   bool ok = false;
   try {
-    std::unique_ptr<TIniConfigStorage> settings = OpenIniStorage(Path(kSettingsFile), "Client", false, false);
+    // The file the tunnel reads: beside it when writable, else the user's own copy.
+    const platform::SettingsPlace place = platform::LocateSettings(installDir_, kSettingsFile, true);
+    std::unique_ptr<TIniConfigStorage> settings = OpenIniStorage(place.File, "Client", false, false);
     std::unique_ptr<TRegistryConfigStorage> old =
         OpenRegistryStorage(kOldSettingsKey, true, false, reg::Root::kCurrentUser);
     ok = CopySettingsTree(*old, *settings);

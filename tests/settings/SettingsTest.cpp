@@ -429,6 +429,25 @@ TEST(SettingsLogDirectory, RelativeNamesFollowTheSettingsFile) {
   EXPECT_EQ(c.LogDirectoryPath(), "logs");
 }
 
+TEST(SettingsLogDirectory, WindowsAndCyrillicNamesBecomeNamesOfThisFileSystem) {
+  TQSClientConfig c("/home/u/.config/qs-veilgate/veilgate.cfg");
+  c.SetLogBase("/home/u/.local/state/qs-veilgate");
+  c.SetLogDirectory("logs");
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate/logs");
+  // A drive or a share has no meaning here: the rest is kept below the log base.
+  c.SetLogDirectory("C:\\Program Files\\QS-Veilgate\\Logs");
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate/Program Files/QS-Veilgate/Logs");
+  c.SetLogDirectory("d:logs");
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate/logs");
+  c.SetLogDirectory("\\\\server\\share\\vg");
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate/server/share/vg");
+  c.SetLogDirectory("C:\\");
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate");
+  // Windows-1251 in the file, UTF-8 on the disk.
+  c.SetLogDirectory(VGT("Журналы\\Сервис"));
+  EXPECT_EQ(c.LogDirectoryPath(), "/home/u/.local/state/qs-veilgate/Журналы/Сервис");
+}
+
 TEST(SettingsLogDirectory, TheProgramSettingsDriveTheLogFiles) {
   TQSClientConfig& settings = vg::Settings();
   EXPECT_EQ(&settings, &vg::Settings());

@@ -106,13 +106,16 @@ class TCollectingStorage : public TConfigStorage {
   bool root_;
 };
 
-std::string FileArgument(const vgtool::Args& args) {
+// The settings file named on the command line, else the one the tunnel would use (the
+// installed default while a new user has no copy of it yet).
+vg::platform::SettingsPlace FileArgument(const vgtool::Args& args) {
   if (args.size() > 1) throw vgtool::UsageError{"expected at most one settings file"};
-  const std::string file = args.empty() ? vg::TQSClientConfig::DefaultFileName() : args[0];
+  vg::platform::SettingsPlace place = vg::ProgramSettingsPlace(args.empty() ? std::string() : args[0], false);
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec))
-    throw vg::Exception("no settings file \"" + vg::platform::Utf8ToCp1251(file) + "\"");
-  return file;
+  if (place.PerUser && !std::filesystem::exists(place.File, ec)) place.File = place.Installed;
+  if (!std::filesystem::is_regular_file(place.File, ec))
+    throw vg::Exception("no settings file \"" + vg::platform::Utf8ToCp1251(place.File) + "\"");
+  return place;
 }
 
 void PrintNotes(const vg::TQSConfig& config) {
@@ -171,8 +174,10 @@ int PrintWarnings(const std::string& file, const vg::TQSClientConfig& config) {
 }
 
 int Check(const vgtool::Args& args) {
-  const std::string file = FileArgument(args);
-  vg::TQSClientConfig config(file);
+  const vg::platform::SettingsPlace place = FileArgument(args);
+  const std::string& file = place.File;
+  vg::TQSClientConfig config;
+  vg::UseSettingsPlace(config, place);
   bool loaded = false;
   std::string raised;
   try {
@@ -252,14 +257,21 @@ void ShowServer(int number, const vg::TProtectedServer& server) {
 }
 
 int Show(const vgtool::Args& args) {
-  const std::string file = FileArgument(args);
-  vg::TQSClientConfig config(file);
+  const vg::platform::SettingsPlace place = FileArgument(args);
+  const std::string& file = place.File;
+  vg::TQSClientConfig config;
+  vg::UseSettingsPlace(config, place);
   const bool loaded = config.Load();
-  std::cout << "settings file: " << file << "\n";
+  std::cout << "settings file: " << file
+            << (!args.empty()             ? ""
+                : !place.PerUser          ? " (beside the programs)"
+                : file == place.Installed ? " (the installed default: no per-user copy yet)"
+                                          : " (per-user)")
+            << "\n";
   std::cout << "[Log options]\n";
   std::cout << "  Error trace mode: " << config.ErrorTraceMode() << "\n";
-  std::cout << "  Log-file name: " << Utf8(config.LogDirectory()) << " (log files in "
-            << Utf8(config.LogDirectoryPath()) << ")\n";
+  std::cout << "  Log-file name: " << Utf8(config.LogDirectory()) << " (log files in " << config.LogDirectoryPath()
+            << ")\n";
   std::cout << "  Log interval: " << config.LogInterval() << "\n";
   char flags[16];
   std::snprintf(flags, sizeof flags, "0x%X", config.LogFlags());
@@ -286,7 +298,7 @@ int Show(const vgtool::Args& args) {
 vgtool::Registration registration(
     "config",
     "config check [FILE] | show [FILE]\n"
-    "         (FILE defaults to veilgate.cfg beside vgtool; exit 1 when the tunnel would not load it cleanly)",
+    "         (FILE defaults to the one vgproxy uses; exit 1 when the tunnel would not load it cleanly)",
     [](const vgtool::Args& args) {
       if (args.empty()) throw vgtool::UsageError{"expected check or show"};
       const vgtool::Args rest(args.begin() + 1, args.end());

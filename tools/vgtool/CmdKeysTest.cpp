@@ -70,8 +70,10 @@ int Run(const vgtool::Args& args) {
   const Options o = Parse(args);
   vg::TCryptoParams params;
   std::string logDirectory;
-  const std::string configFile = o.config.empty() ? vg::TQSClientConfig::DefaultFileName() : o.config;
-  vg::TQSClientConfig config(configFile);
+  const vg::platform::SettingsPlace place = vg::ProgramSettingsPlace(o.config, false);
+  vg::TQSClientConfig config;
+  vg::UseSettingsPlace(config, place);
+  const std::string& configFile = place.File;
   std::string loadError;
   try {
     // Records that fail to load are left out; the others stay usable.
