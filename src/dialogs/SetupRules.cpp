@@ -92,6 +92,17 @@ uint32_t LogFlagsFromControls(const TSetupControls& controls) {
   return flags;
 }
 
+uint32_t LogFlagsFromControls(const TSetupControls& controls, uint32_t stored) {
+  uint32_t flags = LogFlagsFromControls(controls);
+  constexpr uint32_t kShown = kOutBit | kInBit | kErrBit | 0xFFu << kOutShift | 0xFFu << kInShift;
+  flags |= stored & ~kShown;
+  for (const int shift : {kOutShift, kInShift}) {
+    const uint32_t byte = (stored >> shift) & 0xFF;
+    if (ModeOfByte(byte) == ModeOfByte((flags >> shift) & 0xFF)) flags = (flags & ~(0xFFu << shift)) | byte << shift;
+  }
+  return flags;
+}
+
 TSetupEnabling SetupEnabling(const TSetupControls& controls, bool hostSelected) {
   TSetupEnabling e;
   e.Proxy = controls.ProxyEnabled;
@@ -181,7 +192,7 @@ void TSetupRules::SaveControls(const TSetupControls& c) {
   const int32_t days = NumberOrMinusOne(c.LogDays);
   copy.SetLogInterval(days);
   if (days < 1) throw ESaveSettingsException(VGT("Неправильный интервал для журнала"), "LogDaysEdit");
-  copy.SetLogFlags(LogFlagsFromControls(c));
+  copy.SetLogFlags(LogFlagsFromControls(c, copy.LogFlags()));
   copy.SetErrorTraceMode(c.Trace);
 }
 

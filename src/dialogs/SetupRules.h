@@ -72,6 +72,9 @@ struct TSetupControls {
 // Log flags word <-> the log controls.
 void LogFlagsToControls(uint32_t flags, TSetupControls& controls);
 uint32_t LogFlagsFromControls(const TSetupControls& controls);
+// The same over the stored word: bits the dialog does not show, and a mode byte whose mode the
+// user left as it was, keep their stored values, so an untouched word is written back as read.
+uint32_t LogFlagsFromControls(const TSetupControls& controls, uint32_t stored);
 
 // Which controls are usable for the current values.
 struct TSetupEnabling {

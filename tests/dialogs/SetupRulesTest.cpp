@@ -63,6 +63,15 @@ TEST_F(SetupRulesTest, LogFlagsWordIsReadAndWrittenBitByBit) {
   vg::LogFlagsToControls(0x104, c);
   EXPECT_EQ(c.OutMode, vg::TLogMode::All);
   EXPECT_EQ(vg::LogFlagsFromControls(c), 0x304u);
+
+  // Over the stored word, what the user left alone is written back as it was read.
+  vg::LogFlagsToControls(0xFFFFFF, c);
+  EXPECT_EQ(vg::LogFlagsFromControls(c, 0xFFFFFF), 0xFFFFFFu);
+  c.OutMode = vg::TLogMode::None;
+  c.LogErrDesc = false;
+  EXPECT_EQ(vg::LogFlagsFromControls(c, 0xFFFFFF), 0xFF00FBu);
+  c.InMode = vg::TLogMode::OnlyBad;
+  EXPECT_EQ(vg::LogFlagsFromControls(c, 0xFF0000FF), 0xFF0200FBu);
 }
 
 TEST_F(SetupRulesTest, OwnPortAndLogDaysAreChecked) {

@@ -5,6 +5,7 @@
 // of both dialogs is pictured (scripts/screenshots.sh).
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -348,6 +349,70 @@ TEST(ServerDialog, GeneralVariantShowsTheCertificatesPage) {
   // Cancel: the fresh record never reaches the copy.
   server.reject();
   EXPECT_EQ(copy.ServerCount(), 0);
+}
+
+// The tray's settings item while a download runs: "No" keeps it going, new connections use
+// the new port, and the file changes only in the line of the port.
+TEST(TraySettings, PortChangedWhileADownloadRunsAndTheFileKeptAsItWas) {
+  TempDir dir;
+  const int oldPort = FreePort();
+  std::string cfg = ReadFileText(std::string(VG_TEST_BIN_DIR) + "/veilgate.cfg");
+  cfg = std::regex_replace(cfg, std::regex("Self TCP port=\\d+"), "Self TCP port=" + std::to_string(oldPort));
+  cfg = std::regex_replace(cfg, std::regex("Log-file name=[^\n]*"), "Log-file name=" + dir.File("logs"));
+  cfg += "; kept as written\n";
+  WriteFileText(dir.File("veilgate.cfg"), cfg);
+  TestHttpServer web;
+  BoxAnswerer boxes;
+  boxes.Answer = false;
+  TrayRun run;
+  ASSERT_TRUE(run.Start(dir.File("veilgate.cfg")));
+  ASSERT_TRUE(WaitForPort(oldPort, 2000));
+
+  RawClient download(oldPort);
+  const std::string host = "127.0.0.1:" + std::to_string(web.Port());
+  const std::string request = "GET http://" + host + "/len/400000 HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  download.Send(request.substr(0, 25));
+  ASSERT_TRUE(WaitUntil([] { return vg::ThreadList().Count() > 0; }));
+
+  const int newPort = FreePort();
+  std::string question;
+  Script user;
+  user.Then([&] {
+        auto* dialog = VisibleWindow<QDialog>("TQSClientSetupForm");
+        if (!dialog) return false;
+        SetText(dialog, "SelfPortEdit", QString::number(newPort));
+        Find<QPushButton>(dialog, "OkButton")->click();
+        return true;
+      })
+      .Then([&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          auto* box = qobject_cast<QMessageBox*>(w);
+          if (!box || !box->isVisible()) continue;
+          question = box->windowTitle().toStdString() + "|" + box->text().toStdString();
+          box->button(QMessageBox::No)->click();
+          return true;
+        }
+        return false;
+      });
+  run.shell->Menu()->findChild<QAction*>("SetupItem")->trigger();
+  EXPECT_TRUE(user.Done());
+  EXPECT_EQ(question, "Предупреждение|В данный момент существуют активные соединения. Оборвать?");
+  EXPECT_EQ(run.program->Form()->ListeningPort(), newPort);
+
+  download.Send(request.substr(25));
+  const std::string answer = download.ReadAnswer(10000);
+  EXPECT_EQ(StatusOf(answer), 200);
+  EXPECT_EQ(BodyOf(answer).size(), 400000u);
+  RawClient fresh(newPort);
+  ASSERT_TRUE(fresh.Connected());
+  fresh.Send("GET http://" + host + "/len/5 HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+  EXPECT_EQ(StatusOf(fresh.ReadAnswer()), 200);
+  EXPECT_FALSE(RawClient(oldPort).Connected());
+  const std::string expected =
+      std::regex_replace(cfg, std::regex("Self TCP port=\\d+"), "Self TCP port=" + std::to_string(newPort));
+  EXPECT_EQ(ReadFileText(dir.File("veilgate.cfg")), expected);
+  EXPECT_TRUE(boxes.Seen.empty());
+  run.Stop();
 }
 
 }  // namespace
