@@ -59,6 +59,14 @@ void ShowDialogBox(QWidget* parent, const std::string& text, TBoxIcon icon) {
   box.exec();
 }
 
+void Guarded(QWidget* dialog, const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowDialogBox(dialog, e.what(), TBoxIcon::Error);
+  }
+}
+
 void FocusControl(QWidget* dialog, const std::string& objectName) {
   auto* control = dialog->findChild<QWidget*>(QString::fromStdString(objectName));
   if (!control) return;
@@ -222,14 +230,14 @@ void TQSVeilgateSetupForm::Build() {
     const QString dir = ChooseDirectory(T(VGT("Укажите каталог для журнала")), logDir_->text());
     if (!dir.isEmpty()) logDir_->setText(dir);
   });
-  connect(addServer, &QPushButton::clicked, this, [this] { OpenServerDialog({}, {}); });
+  connect(addServer, &QPushButton::clicked, this, [this] { Guarded(this, [this] { OpenServerDialog({}, {}); }); });
   connect(editServer, &QPushButton::clicked, this, [this] {
     const TServerRow row = CurrentServerRow();
-    if (!row.Name.empty()) OpenServerDialog(row.Name, row.Engine);
+    if (!row.Name.empty()) Guarded(this, [&] { OpenServerDialog(row.Name, row.Engine); });
   });
   connect(servers_, &QTableWidget::cellDoubleClicked, this, [this] {
     const TServerRow row = CurrentServerRow();
-    if (!row.Name.empty()) OpenServerDialog(row.Name, row.Engine);
+    if (!row.Name.empty()) Guarded(this, [&] { OpenServerDialog(row.Name, row.Engine); });
   });
   connect(deleteServer, &QPushButton::clicked, this, [this] {
     const TServerRow row = CurrentServerRow();
@@ -273,7 +281,9 @@ bool TQSVeilgateSetupForm::SaveControls() {
 }
 
 void TQSVeilgateSetupForm::OkButtonClick() {
-  if (SaveControls()) accept();
+  Guarded(this, [this] {
+    if (SaveControls()) accept();
+  });
 }
 
 void TQSVeilgateSetupForm::ReadControls(TSetupControls& c) {

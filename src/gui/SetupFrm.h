@@ -27,6 +27,9 @@ class TWebServerForm;
 // A message box of the dialogs (object name "MessageBox"), modal over parent.
 enum class TBoxIcon { None, Warning, Error };
 void ShowDialogBox(QWidget* parent, const std::string& text, TBoxIcon icon = TBoxIcon::None);
+// Runs a handler of a dialog's control; an error it raises is shown in a box over the dialog
+// rather than leaving the Qt handler.
+void Guarded(QWidget* dialog, const std::function<void()>& handler);
 // Brings the control's page (and every enclosing page) to the front and focuses it.
 void FocusControl(QWidget* dialog, const std::string& objectName);
 

@@ -142,12 +142,13 @@ void TWebServerForm::Build() {
     const QString dir = ChooseDirectory(T(VGT("Укажите каталог для сканирования")), certDir_->text());
     if (!dir.isEmpty()) certDir_->setText(dir);
   });
-  connect(engine_, &QComboBox::textActivated, this, &TWebServerForm::EngineTypeChanged);
+  connect(engine_, &QComboBox::textActivated, this,
+          [this](const QString& type) { Guarded(this, [&] { EngineTypeChanged(type); }); });
   connect(params_, &QTableWidget::cellChanged, this, [this](int, int column) {
     if (!filling_ && column == 2) UpdateMarks();
   });
-  connect(keysTest, &QPushButton::clicked, this, &TWebServerForm::KeysTestClick);
-  connect(ok, &QPushButton::clicked, this, &TWebServerForm::OkButtonClick);
+  connect(keysTest, &QPushButton::clicked, this, [this] { Guarded(this, [this] { KeysTestClick(); }); });
+  connect(ok, &QPushButton::clicked, this, [this] { Guarded(this, [this] { OkButtonClick(); }); });
   connect(cancel, &QPushButton::clicked, this, &TWebServerForm::reject);
   resize(590, 390);
 }
@@ -155,7 +156,7 @@ void TWebServerForm::Build() {
 void TWebServerForm::showEvent(QShowEvent* event) {
   if (!shown_) {
     shown_ = true;
-    FormShow();
+    Guarded(this, [this] { FormShow(); });
   }
   QDialog::showEvent(event);
 }
