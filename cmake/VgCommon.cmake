@@ -35,7 +35,7 @@ endfunction()
 
 # The core libraries never link Qt (directly or through vggui); checked once every target exists.
 function(vg_check_core_without_qt)
-  foreach(core_target vgplatform vgcore cipherhub_core)
+  foreach(core_target vgplatform vgcore vgdialogs cipherhub_core)
     if(NOT TARGET ${core_target})
       continue()
     endif()

@@ -6,8 +6,10 @@
 # key-medium prompt, both asked for by the emulation engine while it signs a protected request),
 # password.png and touch-memory.png (those two windows alone), about-no-tray.png (the about
 # window with the menu's commands when no tray host runs), screen-*.png for context, and
-# vgupdate-window.png (the updater's window in the middle of an update) and keys-test.png (the
-# keys test window as a run with one failing step ends).
+# vgupdate-window.png (the updater's window in the middle of an update), keys-test.png (the
+# keys test window as a run with one failing step ends), and every page of the setup dialogs:
+# setup-*.png (the tunnel setup dialog, also setup-with-server-*.png with a server listed),
+# server-client-*.png (the server dialog the tray opens) and server-*.png (its general variant).
 # Everything runs on loopback with free ports and a private runtime directory.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -149,3 +151,7 @@ bash "$ROOT/scripts/screenshots-updater.sh" "$BUILD" "$OUT"
 # The keys test window as a run with one failing step ends (the error panel shows).
 QT_QPA_PLATFORM=offscreen VG_GUI_SHOTS="$OUT" "$BUILD/tests/test_gui" --gtest_filter='KeysTestWindow.*' >/dev/null
 echo "screenshots: $OUT/keys-test.png"
+
+# Every page of the setup dialog and of both server dialog variants (offscreen).
+QT_QPA_PLATFORM=offscreen VG_GUI_SHOTS="$OUT" "$BUILD/tests/test_gui" --gtest_filter='SetupDialog.*:ServerDialog.*' >/dev/null
+for shot in "$OUT"/setup-*.png "$OUT"/server-*.png; do echo "screenshots: $shot"; done

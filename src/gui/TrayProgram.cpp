@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "config/fLogMngr.h"
+#include "dialogs/SettingsFlow.h"
 #include "gui/AboutWindow.h"
 #include "gui/GuiText.h"
 #include "gui/MessageBoxes.h"
+#include "gui/SetupFrm.h"
 #include "gui/TrayIcon.h"
 #include "gui/WindowPrompts.h"
 #include "platform/CodePage.h"
@@ -19,6 +22,7 @@
 #include "platform/SysUtils.h"
 #include "settings/Cfg_Clnt.h"
 #include "tunnel/ClientProgram.h"
+#include "tunnel/fThrList.h"
 
 namespace vg::gui {
 namespace {
@@ -139,22 +143,61 @@ void TTrayShell::HideAboutWindow() {
   }
 }
 
-void TTrayShell::RunSetupDialog() {
-  std::string file;
-  {
-    TConfigLock lock(Settings());
-    file = Settings().FileName();
+namespace {
+
+// The settings flow's windows: the setup dialog and its boxes.
+class TTraySettingsView : public ISettingsFlowView {
+ public:
+  explicit TTraySettingsView(TQSClientSetupForm& form) : form_(form) {}
+  bool RunDialog(TQSClientConfig& live, bool reload) override {
+    if (reload) form_.SetSettings(live);
+    form_.show();
+    form_.raise();
+    form_.activateWindow();
+    return form_.exec() == QDialog::Accepted;
   }
-  platform::ShowMessageBox(platform::ApplicationTitle(),
-                           Format(VGT("Окно настроек в этой версии программы ещё недоступно. Настройки "
-                                      "можно изменить в файле %s и запустить программу заново."),
-                                  {file}),
-                           platform::MessageBoxKind::Information);
+  const TQSClientConfig& DialogSettings() override { return form_.ClientRules().ClientCopy(); }
+  bool AskYesNo(const std::string& caption, const std::string& text) override {
+    QMessageBox box(QMessageBox::Question, FromCp1251(caption), FromCp1251(text), QMessageBox::Yes | QMessageBox::No,
+                    &form_);
+    box.setObjectName("MessageBox");
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+  void ShowError(const std::string& text) override { ShowDialogBox(&form_, text, TBoxIcon::Error); }
+
+ private:
+  TQSClientSetupForm& form_;
+};
+
+}  // namespace
+
+void TTrayShell::RunSetupDialog() {
+  if (!form_ || unloading_) return;
+  // A second click while the dialog is open only brings it to the front.
+  if (inSetup_) {
+    if (setupForm_) {
+      setupForm_->raise();
+      setupForm_->activateWindow();
+    }
+    return;
+  }
+  inSetup_ = true;
+  if (!setupForm_) setupForm_ = std::make_unique<TQSClientSetupForm>();
+  TTraySettingsView view(*setupForm_);
+  try {
+    RunSettingsFlow(*form_, view, Settings(), ThreadList());
+  } catch (const std::exception& e) {
+    form_->ShowError(e.what());
+  }
+  inSetup_ = false;
 }
 
 void TTrayShell::Unload() {
   if (unloading_) return;
   unloading_ = true;
+  // An open settings dialog ends as cancelled; its flow then changes nothing.
+  if (setupForm_ && setupForm_->isVisible()) setupForm_->reject();
   CloseAllMessageBoxes();
   if (prompts_) prompts_->CloseAll();
   RemovePromptService();

@@ -16,6 +16,7 @@ class QTimer;
 namespace vg::gui {
 
 class TAboutWindow;
+class TQSClientSetupForm;
 class TTrayIcon;
 class TWindowPromptService;
 
@@ -52,6 +53,8 @@ class TTrayShell : public QObject, public TAboutFormView {
   bool Unloading() const { return unloading_; }
 
   QMenu* Menu() const { return menu_; }
+  // The settings dialog, made on the first use of the settings item.
+  TQSClientSetupForm* SetupForm() const { return setupForm_.get(); }
   TAboutWindow* AboutWindow() const { return about_; }
   TTrayIcon* Tray() const { return tray_; }
   // True while the program shows its commands in the about window for want of a tray.
@@ -67,6 +70,8 @@ class TTrayShell : public QObject, public TAboutFormView {
   QMenu* menu_;
   TTrayIcon* tray_;
   TAboutWindow* about_;
+  std::unique_ptr<TQSClientSetupForm> setupForm_;
+  bool inSetup_ = false;
   QTimer* trayTimer_;
   std::chrono::steady_clock::time_point trayDeadline_;
   bool trayWanted_ = false;

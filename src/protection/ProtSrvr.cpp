@@ -37,6 +37,7 @@ void TProtectedServer::Assign(const TProtectedServer& other) {
   keyValueB_ = other.keyValueB_;
   include_ = other.include_;
   withdraw_ = other.withdraw_;
+  clearBuffer_ = other.clearBuffer_;
   scanRootPath_ = other.scanRootPath_;
   ClearAddresses();
   for (const auto& entry : other.addresses_) {

@@ -38,6 +38,9 @@ class TProtectedServer {
   void SetInclude(bool value) { include_ = value; }
   bool Withdraw() const { return withdraw_; }
   void SetWithdraw(bool value) { withdraw_ = value; }
+  // "Очистить буфер" of the server dialog as last confirmed; kept in memory only.
+  bool ClearBuffer() const { return clearBuffer_; }
+  void SetClearBuffer(bool value) { clearBuffer_ = value; }
   const std::string& ScanRootPath() const { return scanRootPath_; }
   void SetScanRootPath(std::string path) { scanRootPath_ = std::move(path); }
 
@@ -97,6 +100,7 @@ class TProtectedServer {
 
   bool include_ = false;
   bool withdraw_ = false;
+  bool clearBuffer_ = false;
   std::string scanRootPath_;
   std::unique_ptr<TCryptoParams> params_;
   std::vector<std::unique_ptr<THttpEntry>> addresses_;

@@ -317,6 +317,12 @@ void TCryptoParamsEditorLink::SetRootPath(const std::string& path) {
   if (handle_) chlib::SetRootPath(handle_, path.c_str());
 }
 
+bool TCryptoParamsEditorLink::ClearCache() {
+  if (!handle_) return false;
+  chlib::ClearCash(handle_);
+  return true;
+}
+
 const TCryptoParams& TCryptoParamsEditorLink::GetParams() {
   if (!result_) result_ = std::make_unique<TCryptoParams>();
   result_->Clear();

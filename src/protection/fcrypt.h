@@ -140,6 +140,9 @@ class TCryptoParamsEditorLink {
   bool SetParamValue(int index, const std::string& value);
   bool SetParamByName(const std::string& name, const std::string& value);
   void SetRootPath(const std::string& path);
+  // Makes the engine type forget the keys, passwords and certificates it keeps; false without
+  // an engine.
+  bool ClearCache();
 
   // The link's own parameters, refilled on each call: every parameter's current value.
   const TCryptoParams& GetParams();
