@@ -13,18 +13,16 @@ namespace vg::chlib {
 namespace {
 
 // The bound entry points in binding order: the one list the slots and their names come from.
-#define VG_CIPHERHUB_ENTRIES(X)                                                                               \
-  X(GetCryptoEngineTypes)                                                                                     \
-  X(InitCryptoEngine)                                                                                         \
-  X(DoneCryptoEngine)                                                                                         \
-  X(GetMaxCryptoEngineTypeLength)                                                                             \
-  X(GetMaxEncodeAddition)                                                                                     \
-  X(GetMaxSignatureLength) X(GetMaxUIDLength) X(GetMaxCryptoParamNameLength) X(GetMaxCryptoParamValueLength)  \
-      X(GetMaxErrorStringLength) X(GetCryptoParamNumber) X(GetCryptoParamName) X(GetCryptoParamValue)         \
-          X(SetCryptoParamValue) X(GetEncodeUIDBySignUID) X(GetCryptoErrorString) X(EncodeData) X(DecodeData) \
-              X(SignData) X(VerifyData) X(GetCurrentUserUID) X(SetPasswordRequestFunc) X(SetRootPath)         \
-                  X(SetTMRequestFunc) X(GetMaxReportSize) X(GetReport) X(ClearCash) X(UpdateCertificateCash)  \
-                      X(GetCryptoEngineStatus)
+// clang-format off
+#define VG_CIPHERHUB_ENTRIES(X)                                                                    \
+  X(GetCryptoEngineTypes) X(InitCryptoEngine) X(DoneCryptoEngine) X(GetMaxCryptoEngineTypeLength)  \
+  X(GetMaxEncodeAddition) X(GetMaxSignatureLength) X(GetMaxUIDLength)                              \
+  X(GetMaxCryptoParamNameLength) X(GetMaxCryptoParamValueLength) X(GetMaxErrorStringLength)        \
+  X(GetCryptoParamNumber) X(GetCryptoParamName) X(GetCryptoParamValue) X(SetCryptoParamValue)      \
+  X(GetEncodeUIDBySignUID) X(GetCryptoErrorString) X(EncodeData) X(DecodeData) X(SignData)         \
+  X(VerifyData) X(GetCurrentUserUID) X(SetPasswordRequestFunc) X(SetRootPath) X(SetTMRequestFunc)  \
+  X(GetMaxReportSize) X(GetReport) X(ClearCash) X(UpdateCertificateCash) X(GetCryptoEngineStatus)
+// clang-format on
 
 enum Slot : int {
 #define VG_SLOT(name) k##name,
