@@ -11,4 +11,11 @@ inline QString FromCp1251(const std::string& text) { return QString::fromStdStri
 
 inline std::string ToCp1251(const QString& text) { return platform::Utf8ToCp1251(text.toStdString()); }
 
+// Gives a new widget the object name tests and style sheets find it by.
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(name);
+  return widget;
+}
+
 }  // namespace vg::gui

@@ -29,12 +29,6 @@ namespace {
 
 QString T(const std::string& text) { return FromCp1251(text); }
 
-template <class W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(name);
-  return widget;
-}
-
 // A disabled edit or list shows the button face, as the platform's own dialogs do.
 void ButtonFaceWhenDisabled(QWidget* widget) {
   QPalette palette = widget->palette();

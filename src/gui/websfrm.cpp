@@ -22,12 +22,6 @@ namespace {
 
 QString T(const std::string& text) { return FromCp1251(text); }
 
-template <class W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(name);
-  return widget;
-}
-
 }  // namespace
 
 TWebServerForm::TWebServerForm(TQSConfig& copy, const std::string& name, const std::string& engine, QWidget* parent)
