@@ -40,6 +40,26 @@ class ProgramTest : public ::testing::Test {
     return std::make_unique<Process>(std::vector<std::string>{kProgram, "--headless", "--config", Config()}, env_,
                                      dir_.File(out));
   }
+  // Starts the program through a shell line ("$0" is the program) until it listens on a port of
+  // its own: a port found free can be taken by another test before the program binds it, and
+  // then the program ends at once while the other listener answers.
+  std::unique_ptr<Process> StartListening(const std::string& shellLine) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      auto tunnel = std::make_unique<Process>(
+          std::vector<std::string>{"/bin/sh", "-c", shellLine, kProgram, "--headless", "--config", Config()}, env_,
+          dir_.File("out.txt"));
+      if (WaitForPort(port_)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (tunnel->Running()) return tunnel;
+      }
+      tunnel->Stop(SIGTERM, 5000);
+      port_ = FreePort();
+      WriteFileText(Config(), std::regex_replace(ReadFileText(Config()), std::regex("Self TCP port=\\d+"),
+                                                 "Self TCP port=" + std::to_string(port_)));
+    }
+    ADD_FAILURE() << "the program did not listen: " << Output();
+    return nullptr;
+  }
   // What the program wrote to standard output and error (UTF-8 for the terminal).
   std::string Output(const std::string& out = "out.txt") { return ReadFileText(dir_.File(out)); }
   // Makes this process see the same desktop and registry as the program.
@@ -133,10 +153,8 @@ TEST_F(ProgramTest, ManyConnectionsAtTheCommonDescriptorLimit) {
   TestHttpServer server;
   // The soft limit as many systems set it; the program raises it to the hard limit.
   const std::string limited = "ulimit -Sn 1024 && exec \"$0\" \"$@\"";
-  auto tunnel = std::make_unique<Process>(
-      std::vector<std::string>{"/bin/sh", "-c", limited, kProgram, "--headless", "--config", Config()}, env_,
-      dir_.File("out.txt"));
-  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  auto tunnel = StartListening(limited);
+  ASSERT_TRUE(tunnel);
   const std::string hard = own.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(own.rlim_max);
   EXPECT_EQ(DescriptorLimits(tunnel->Pid()), hard + " " + hard);
   std::vector<std::unique_ptr<RawClient>> clients;
@@ -155,10 +173,8 @@ TEST_F(ProgramTest, ManyConnectionsAtTheCommonDescriptorLimit) {
   EXPECT_EQ(tunnel->Stop(SIGTERM, 20000), 0);
 
   // Where the hard limit is low as well, reaching it is logged.
-  tunnel = std::make_unique<Process>(std::vector<std::string>{"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\" \"$@\"",
-                                                              kProgram, "--headless", "--config", Config()},
-                                     env_, dir_.File("out.txt"));
-  ASSERT_TRUE(WaitForPort(port_)) << Output();
+  tunnel = StartListening("ulimit -n 256 && exec \"$0\" \"$@\"");
+  ASSERT_TRUE(tunnel);
   for (int i = 0; i < 200; ++i) clients.push_back(std::make_unique<RawClient>(port_));
   std::string logs;
   const std::string refused = vg::platform::Utf8ToCp1251("Соединение не принято: ");
