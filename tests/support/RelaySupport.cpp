@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "settings/Cfg_Clnt.h"
@@ -134,9 +135,17 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
 }  // namespace
 
 int FreePort() {
+  // The system may give a port it just gave again once it is closed; a test that asks twice
+  // (one port for the tunnel, one for the gateway) must get two.
+  static std::mutex mutex;
+  static std::set<int> given;
+  std::lock_guard<std::mutex> lock(mutex);
   int port = 0;
-  const int fd = ListenLoopback(false, port);
-  ::close(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = ListenLoopback(false, port);
+    ::close(fd);
+    if (given.insert(port).second) break;
+  }
   return port;
 }
 

@@ -24,7 +24,7 @@ namespace relaytest {
 using TempDir = vgtest::ScratchDir;
 inline std::string ReadFileText(const std::string& path) { return vgtest::ReadFile(path); }
 inline void WriteFileText(const std::string& path, const std::string& text) { vgtest::WriteFile(path, text); }
-// A port that was free a moment ago.
+// A port that was free a moment ago and that this process has not been given before.
 int FreePort();
 // The byte at position i of every generated body.
 inline char BodyByte(size_t i) { return static_cast<char>('a' + i % 26); }
