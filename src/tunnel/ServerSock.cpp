@@ -17,9 +17,13 @@ void TServerClientThread::Start(TRList* list) {
       Execute();
       if (list) list->Remove(this);
       delete this;
+      if (list) list->Finished();
     }).detach();
   } catch (...) {
-    if (list) list->Remove(this);
+    if (list) {
+      list->Remove(this);
+      list->Finished();
+    }
     throw;
   }
 }

@@ -12,13 +12,18 @@ TRList::~TRList() { TerminateAll(); }
 void TRList::Add(TServerClientThread* thread) {
   std::lock_guard<std::mutex> lock(mutex_);
   threads_.push_back(thread);
+  ++running_;
 }
 
 void TRList::Remove(TServerClientThread* thread) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = std::find(threads_.begin(), threads_.end(), thread);
   if (it != threads_.end()) threads_.erase(it);
-  if (threads_.empty()) empty_.notify_all();
+}
+
+void TRList::Finished() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--running_ == 0) empty_.notify_all();
 }
 
 int TRList::Count() {
@@ -28,20 +33,20 @@ int TRList::Count() {
 
 void TRList::TerminateAll() {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (int pass = 0; !threads_.empty(); ++pass) {
+  for (int pass = 0; running_ > 0; ++pass) {
     if (pass < 100)
       for (TServerClientThread* t : threads_) t->Terminate();
-    empty_.wait_for(lock, std::chrono::milliseconds(100), [this] { return threads_.empty(); });
+    empty_.wait_for(lock, std::chrono::milliseconds(100), [this] { return running_ == 0; });
   }
 }
 
 bool TRList::WaitEmpty(int timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (timeoutMs < 0) {
-    empty_.wait(lock, [this] { return threads_.empty(); });
+    empty_.wait(lock, [this] { return running_ == 0; });
     return true;
   }
-  return empty_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return threads_.empty(); });
+  return empty_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return running_ == 0; });
 }
 
 TRList& ThreadList() {

@@ -17,20 +17,24 @@ class TRList {
   TRList(const TRList&) = delete;
   TRList& operator=(const TRList&) = delete;
 
+  // A thread is added before it runs. When it ends it is removed before its object is freed (so
+  // listed pointers are always alive) and reports Finished() after, so that nobody waiting on the
+  // list goes on while the object is still being torn down.
   void Add(TServerClientThread* thread);
-  // A thread removes itself before its object is freed, so listed pointers are always alive.
   void Remove(TServerClientThread* thread);
+  void Finished();
   int Count();
   // Asks every listed thread to terminate, every 100 ms during the first 100 passes, and waits
-  // until the list is empty; threads leave it themselves when they end.
+  // until every thread has finished.
   void TerminateAll();
-  // True when the list became empty within timeoutMs (negative: no limit).
+  // True when every thread finished within timeoutMs (negative: no limit).
   bool WaitEmpty(int timeoutMs = -1);
 
  private:
   std::mutex mutex_;
   std::condition_variable empty_;
   std::vector<TServerClientThread*> threads_;
+  int running_ = 0;  // added and not yet finished
 };
 
 // The list of the running program.
