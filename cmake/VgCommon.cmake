@@ -22,12 +22,27 @@ function(vg_program target)
     VG_VERSION_RELEASE=${VG_VERSION_RELEASE} VG_VERSION_BUILD=${VG_VERSION_BUILD})
   set_target_properties(${target} PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
     RUNTIME_OUTPUT_DIRECTORY ${VG_BIN_DIR})
+  if(WIN32)
+    # The system's own version resource, read back with the version functions of Windows.
+    set(VG_RC_FILE_NAME ${target}.exe)
+    configure_file(${PROJECT_SOURCE_DIR}/src/platform/win/version.rc.in
+      ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  endif()
 endfunction()
 
-# A loadable module named like its Windows counterpart without the "lib" prefix (X.dll -> X.so).
+# A loadable module named like its Windows counterpart without the "lib" prefix (X.dll, or X.so here).
 function(vg_module target)
   target_compile_options(${target} PRIVATE ${VG_WARNINGS})
-  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".so"
+  if(WIN32)
+    # A DLL exports exactly what its headers mark for export.
+    target_compile_definitions(${target} PRIVATE "CHM_EXPORT=__declspec(dllexport)"
+      "CIPHERHUB_EXPORT=__declspec(dllexport)")
+    set(suffix ".dll")
+  else()
+    set(suffix ".so")
+  endif()
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX "${suffix}" RUNTIME_OUTPUT_DIRECTORY ${VG_BIN_DIR}
     BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
     C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${VG_BIN_DIR})

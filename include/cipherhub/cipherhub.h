@@ -38,7 +38,12 @@
 #include <stdint.h>
 
 #if defined(CIPHERHUB_BUILDING_LIBRARY)
+/* The build names the export marking of its system in CIPHERHUB_EXPORT (a DLL's dllexport). */
+#ifdef CIPHERHUB_EXPORT
+#define CIPHERHUB_API CIPHERHUB_EXPORT
+#else
 #define CIPHERHUB_API __attribute__((visibility("default")))
+#endif
 #else
 #define CIPHERHUB_API
 #endif

@@ -87,8 +87,12 @@ typedef int32_t (*CHTMRequestFunc)(uint8_t code);
 }
 #endif
 
+/* The build names the export marking of its system in CHM_EXPORT (a DLL's dllexport). */
+#ifndef CHM_EXPORT
+#define CHM_EXPORT __attribute__((visibility("default")))
+#endif
 #if defined(CHM_IMPLEMENTATION)
-#define CHM_DECLARE(ret, name, params) __attribute__((visibility("default"))) ret name params;
+#define CHM_DECLARE(ret, name, params) CHM_EXPORT ret name params;
 #else
 #define CHM_DECLARE(ret, name, params)
 #endif

@@ -1,13 +1,10 @@
 #pragma once
 // A fresh directory per test, removed with everything in it afterwards.
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace vgtest {
@@ -15,9 +12,15 @@ namespace vgtest {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vgtest-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate =
+          std::filesystem::temp_directory_path() / ("vgtest-" + std::to_string(random() % 1000000000));
+      // create_directory is false for a name that is already there: another test's directory.
+      if (std::filesystem::create_directory(candidate)) path_ = candidate.string();
+    }
+    if (path_.empty()) throw std::runtime_error("no scratch directory could be made");
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -47,8 +50,8 @@ inline void WriteFile(const std::string& path, const std::string& content) {
 }
 
 inline bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 // Number of entries in a directory (to see that no temporary file is left behind).
@@ -56,24 +59,6 @@ inline size_t EntryCount(const std::string& dir) {
   size_t n = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++n;
   return n;
-}
-
-// Runs body in a child process; returns the child's exit status (or -1 if it died by signal).
-template <class Body>
-int InChild(Body&& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    int rc = 1;
-    try {
-      rc = body();
-    } catch (...) {
-      rc = 99;
-    }
-    ::_exit(rc);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace vgtest

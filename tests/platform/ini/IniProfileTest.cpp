@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/IniProfile.h"
 #include "platform/SysUtils.h"
+#include "support/InChild.h"
 #include "support/ScratchDir.h"
 
 namespace profile = vg::platform::profile;

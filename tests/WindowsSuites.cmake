@@ -1,0 +1,33 @@
+# The unit suites of the Windows build. GoogleTest is built for the target from Debian's sources;
+# each suite is one test, run through the cross-compiling emulator (Wine), since starting Wine
+# once per test case would cost more than the cases themselves.
+set(VG_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to build for the target")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VG_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# vg_add_win_test(target SOURCES ... [LIBS ...] [DEPENDS ...] [DEFINES ...])
+function(vg_add_win_test target)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;DEFINES" ${ARGN})
+  add_executable(${target} ${T_SOURCES})
+  target_compile_options(${target} PRIVATE ${VG_WARNINGS})
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE ${T_LIBS} vgcore gtest gmock gtest_main)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE VG_TEST_BIN_DIR="${VG_BIN_DIR}"
+    VG_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VG_TEST_BUILD_DIR="${CMAKE_BINARY_DIR}" ${T_DEFINES})
+  if(T_DEPENDS)
+    add_dependencies(${target} ${T_DEPENDS})
+  endif()
+  add_test(NAME win_${target} COMMAND ${target})
+  set_tests_properties(win_${target} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# platform: text and errors
+vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp)
+# protection: header-value encoding and compression
+vg_add_win_test(test_protection SOURCES protection/STFCodeTest.cpp)
+vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protection/compress/KhFormatTest.cpp
+  protection/compress/LzhFormatTest.cpp protection/compress/RoundTripTest.cpp protection/compress/StreamsTest.cpp)
+# tunnel: HTTP messages
+vg_add_win_test(test_httpdata SOURCES tunnel/httpdata/BufferTest.cpp tunnel/httpdata/CompletenessTest.cpp
+  tunnel/httpdata/FramingTest.cpp tunnel/httpdata/HeaderTest.cpp tunnel/httpdata/StartLineTest.cpp)
