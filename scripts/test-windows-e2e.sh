@@ -69,7 +69,8 @@ UID=win-client
 Partner=win-gate
 CFG
 
-wine_run "$INSTALL/vgproxy.exe" --headless >"$WORK/vgproxy.log" 2>&1 &
+# The runner execs Wine, so $! is the tunnel's own process.
+bash scripts/wine-run.sh "$INSTALL/vgproxy.exe" --headless >"$WORK/vgproxy.log" 2>&1 &
 TUNNEL=$!
 PIDS+=($TUNNEL)
 wait_port "$PROXY_PORT" || fail "vgproxy.exe did not listen on $PROXY_PORT"

@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include <windows.h>
+// windows.h maps ReplaceFile to its own ReplaceFileA; ours is the one declared in Files.h.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>
