@@ -23,7 +23,7 @@ function(vg_add_win_test target)
 endfunction()
 
 # platform: text and errors
-vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp)
+vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp platform/WinProgramInfoTest.cpp DEPENDS vgtool)
 # protection: header-value encoding and compression
 vg_add_win_test(test_protection SOURCES protection/STFCodeTest.cpp)
 vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protection/compress/KhFormatTest.cpp
@@ -31,3 +31,9 @@ vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protec
 # tunnel: HTTP messages
 vg_add_win_test(test_httpdata SOURCES tunnel/httpdata/BufferTest.cpp tunnel/httpdata/CompletenessTest.cpp
   tunnel/httpdata/FramingTest.cpp tunnel/httpdata/HeaderTest.cpp tunnel/httpdata/StartLineTest.cpp)
+
+# platform: INI profile routines and the system's registry; settings storage over both
+vg_add_win_test(test_platform_ini SOURCES platform/ini/IniProfileTest.cpp)
+vg_add_win_test(test_platform_registry SOURCES platform/registry/RegistryNamesTest.cpp
+  platform/registry/WinRegistryTest.cpp)
+vg_add_win_test(test_config SOURCES config/ConfigTest.cpp config/IniStorageTest.cpp)
