@@ -139,6 +139,8 @@ void WindowClassInstance::Serve() {
   }
 }
 
+bool WindowClassInstance::IsRegistered() const { return lockFd_ >= 0; }
+
 void WindowClassInstance::Unregister() {
   if (server_.joinable()) {
     (void)!::write(wakeFds_[1], "x", 1);

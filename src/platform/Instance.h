@@ -17,10 +17,14 @@ namespace vg::platform {
 // "vg-runtime-<uid>" in the temporary directory), qualified by the display when one is set.
 // Empty when it cannot be used: a missing runtime directory, or one of ours that another user
 // owns or may enter; problem (when given) then says why.
+// Windows has no such directory: there it is the user's temporary directory, whose problem
+// is only that it cannot be read.
 std::string DesktopRuntimeDir(std::string* problem = nullptr);
 
 // While registered, the class name is taken on this desktop: FindWindowByClass finds it and
 // PostQuitToWindow delivers a quit request to the registered handler (on a thread of its own).
+// On Windows this is a hidden top-level window of that class, so that other programs find it
+// with FindWindowA and end it by posting WM_QUIT (WM_CLOSE is taken as the same request).
 class WindowClassInstance {
  public:
   explicit WindowClassInstance(std::string className);
@@ -33,7 +37,7 @@ class WindowClassInstance {
   bool Register(std::function<void()> onQuit);
   const std::string& Problem() const { return problem_; }
   void Unregister();
-  bool IsRegistered() const { return lockFd_ >= 0; }
+  bool IsRegistered() const;
 
  private:
   void Serve();
@@ -41,9 +45,14 @@ class WindowClassInstance {
   std::string className_;
   std::string problem_;
   std::function<void()> onQuit_;
+#ifdef _WIN32
+  void* nameLock_ = nullptr;  // a named mutex: taking the name cannot race
+  void* window_ = nullptr;
+#else
   int lockFd_ = -1;
   int listenFd_ = -1;
   int wakeFds_[2] = {-1, -1};
+#endif
   std::thread server_;
 };
 
@@ -54,6 +63,8 @@ bool PostQuitToWindow(const std::string& className);
 // The message loop of a program without windows: Run returns the code given to Quit, or 0 when
 // SIGINT or SIGTERM arrived. Tasks posted from any thread run on the loop's thread, and so does
 // the hang-up handler when SIGHUP arrives (a service manager's "reload").
+// On Windows Ctrl+C, Ctrl+Break and the closing of the console stand for SIGINT and SIGTERM;
+// there is no hang-up there, so the hang-up handler never runs.
 class EventLoop {
  public:
   EventLoop();

@@ -19,111 +19,15 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/NetCommon.h"
+
 namespace vg::platform {
+
+using namespace netdetail;
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-struct ErrnoCode {
-  int errnoValue;
-  int code;
-};
-
-constexpr ErrnoCode kErrnoCodes[] = {
-    {EINTR, neterr::kInterrupted},
-    {EBADF, neterr::kBadHandle},
-    {EACCES, neterr::kAccess},
-    {EPERM, neterr::kAccess},
-    {EFAULT, neterr::kFault},
-    {EINVAL, neterr::kInvalid},
-    {EMFILE, neterr::kTooManySockets},
-    {ENFILE, neterr::kTooManySockets},
-    {EAGAIN, neterr::kWouldBlock},
-    {EINPROGRESS, neterr::kInProgress},
-    {EALREADY, neterr::kAlready},
-    {ENOTSOCK, neterr::kNotSocket},
-    {EMSGSIZE, neterr::kMessageSize},
-    {EOPNOTSUPP, neterr::kNotSupported},
-    {EAFNOSUPPORT, neterr::kAddressFamily},
-    {EADDRINUSE, neterr::kAddressInUse},
-    {EADDRNOTAVAIL, neterr::kAddressNotAvailable},
-    {ENETDOWN, neterr::kNetworkDown},
-    {ENETUNREACH, neterr::kNetworkUnreachable},
-    {ENETRESET, neterr::kNetworkReset},
-    {ECONNABORTED, neterr::kConnectionAborted},
-    {ECONNRESET, neterr::kConnectionReset},
-    {ENOBUFS, neterr::kNoBuffers},
-    {ENOMEM, neterr::kNoBuffers},
-    {EISCONN, neterr::kIsConnected},
-    {ENOTCONN, neterr::kNotConnected},
-    {EPIPE, neterr::kShutdown},
-    {ESHUTDOWN, neterr::kShutdown},
-    {ETIMEDOUT, neterr::kTimedOut},
-    {ECONNREFUSED, neterr::kConnectionRefused},
-    {EHOSTDOWN, neterr::kHostDown},
-    {EHOSTUNREACH, neterr::kHostUnreachable},
-};
-
-struct CodeText {
-  int code;
-  const char* text;
-};
-
-constexpr CodeText kCodeTexts[] = {
-    {neterr::kInterrupted, "Interrupted function call"},
-    {neterr::kBadHandle, "Bad socket handle"},
-    {neterr::kAccess, "Permission denied"},
-    {neterr::kFault, "Bad address"},
-    {neterr::kInvalid, "Invalid argument"},
-    {neterr::kTooManySockets, "Too many open sockets"},
-    {neterr::kWouldBlock, "Resource temporarily unavailable"},
-    {neterr::kInProgress, "Operation now in progress"},
-    {neterr::kAlready, "Operation already in progress"},
-    {neterr::kNotSocket, "Socket operation on a non-socket"},
-    {neterr::kMessageSize, "Message too long"},
-    {neterr::kNotSupported, "Operation not supported"},
-    {neterr::kAddressFamily, "Address family not supported by protocol family"},
-    {neterr::kAddressInUse, "Address already in use"},
-    {neterr::kAddressNotAvailable, "Cannot assign requested address"},
-    {neterr::kNetworkDown, "Network is down"},
-    {neterr::kNetworkUnreachable, "Network is unreachable"},
-    {neterr::kNetworkReset, "Network dropped connection on reset"},
-    {neterr::kConnectionAborted, "Software caused connection abort"},
-    {neterr::kConnectionReset, "Connection reset by peer"},
-    {neterr::kNoBuffers, "No buffer space available"},
-    {neterr::kIsConnected, "Socket is already connected"},
-    {neterr::kNotConnected, "Socket is not connected"},
-    {neterr::kShutdown, "Cannot send after socket shutdown"},
-    {neterr::kTimedOut, "Connection timed out"},
-    {neterr::kConnectionRefused, "Connection refused"},
-    {neterr::kHostDown, "Host is down"},
-    {neterr::kHostUnreachable, "No route to host"},
-    {neterr::kHostNotFound, "Host not found"},
-    {neterr::kTryAgain, "Nonauthoritative host not found"},
-    {neterr::kNoRecovery, "This is a nonrecoverable error"},
-    {neterr::kNoData, "Valid name, no data record of requested type"},
-};
-
 int LastError() { return NetErrorFromErrno(errno); }
-
-// Milliseconds left until a deadline, rounded up so that a wait never ends before it; -1 stands
-// for no deadline.
-class Deadline {
- public:
-  explicit Deadline(int timeoutMs)
-      : unlimited_(timeoutMs < 0), end_(SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
-  int Remaining() const {
-    if (unlimited_) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - SteadyClock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-  }
-  bool Expired() const { return Remaining() == 0; }
-
- private:
-  bool unlimited_;
-  SteadyClock::time_point end_;
-};
 
 enum class PollOutcome { Ready, TimedOut, Woken, Failed };
 
@@ -184,8 +88,6 @@ bool SockName(int fd, bool peer, sockaddr_in& sa) {
   return rc == 0 && sa.sin_family == AF_INET;
 }
 
-bool IsLoopback(Ipv4 address) { return (address & 0xFF) == 127; }
-
 int ResolveError(int eai) {
   switch (eai) {
     case EAI_AGAIN:
@@ -207,53 +109,7 @@ int ResolveError(int eai) {
   }
 }
 
-void AppendUnique(std::vector<Ipv4>& list, Ipv4 address) {
-  if (std::find(list.begin(), list.end(), address) == list.end()) list.push_back(address);
-}
-
 }  // namespace
-
-int NetErrorFromErrno(int errnoValue) {
-  if (errnoValue == EWOULDBLOCK) return neterr::kWouldBlock;
-  for (const auto& e : kErrnoCodes)
-    if (e.errnoValue == errnoValue) return e.code;
-  return errnoValue;
-}
-
-std::string NetErrorText(int code) {
-  for (const auto& t : kCodeTexts)
-    if (t.code == code) return t.text;
-  return "Unknown error";
-}
-
-std::string DottedText(Ipv4 address) {
-  std::string s;
-  for (int i = 0; i < 4; ++i) {
-    if (i) s.push_back('.');
-    s += std::to_string((address >> (8 * i)) & 0xFF);
-  }
-  return s;
-}
-
-Ipv4 ParseDottedIPv4(std::string_view text) {
-  Ipv4 result = 0;
-  int group = 0;
-  unsigned value = 0;
-  for (const char c : text) {
-    if (c == '.') {
-      result |= value << (8 * group);
-      value = 0;
-      if (++group > 3) return kNoAddress;
-    } else if (c >= '0' && c <= '9') {
-      value = value * 10 + static_cast<unsigned>(c - '0');
-      if (value > 255) return kNoAddress;
-    } else {
-      return kNoAddress;
-    }
-  }
-  if (group != 3) return kNoAddress;
-  return result | (value << 24);
-}
 
 std::string HostName() {
   char name[256] = {};
@@ -277,23 +133,6 @@ int ResolveIPv4(std::string_view name, std::vector<Ipv4>& addresses) {
       AppendUnique(addresses, reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr);
   ::freeaddrinfo(list);
   return addresses.empty() ? neterr::kNoData : 0;
-}
-
-std::vector<Ipv4> OwnHostAddresses() {
-  std::vector<Ipv4> resolved;
-  const std::string name = HostName();
-  if (!name.empty()) ResolveIPv4(name, resolved);
-  std::vector<Ipv4> external;
-  std::vector<InterfaceEntry> interfaces;
-  if (InterfaceLister().List(interfaces) == 0)
-    for (const auto& e : interfaces)
-      if (!IsLoopback(e.address)) AppendUnique(external, e.address);
-  const bool onlyLoopback = std::all_of(resolved.begin(), resolved.end(), IsLoopback);
-  std::vector<Ipv4> result;
-  for (const Ipv4 a : onlyLoopback ? external : resolved) AppendUnique(result, a);
-  for (const Ipv4 a : onlyLoopback ? resolved : external) AppendUnique(result, a);
-  for (const auto& e : interfaces) AppendUnique(result, e.address);
-  return result;
 }
 
 InterfaceLister::InterfaceLister() = default;
@@ -654,19 +493,6 @@ Readiness WaitReadable(const ClientSocket& first, const ClientSocket& second, in
       break;
   }
   return r;
-}
-
-Readiness WaitReadableSliced(const ClientSocket& first, const ClientSocket* second, int totalMs, int sliceMs,
-                             const std::function<bool()>& keepWaiting, const WakeSignal* wake) {
-  const Deadline deadline(totalMs);
-  if (sliceMs <= 0) sliceMs = 100;
-  for (;;) {
-    int slice = deadline.Remaining();
-    if (slice < 0 || slice > sliceMs) slice = sliceMs;
-    const Readiness r = second ? WaitReadable(first, *second, slice, wake) : WaitReadable(first, slice, wake);
-    if (r.Any() || r.woken || r.error) return r;
-    if (deadline.Expired() || (keepWaiting && !keepWaiting())) return r;
-  }
 }
 
 }  // namespace vg::platform

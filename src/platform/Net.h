@@ -25,6 +25,15 @@ using Ipv4 = uint32_t;
 // All bits set: what the resolvers and parsers return when there is no address.
 constexpr Ipv4 kNoAddress = 0xFFFFFFFFu;
 
+// The system's handle of a socket (a descriptor, or a Windows Sockets handle, which is pointer-wide).
+#ifdef _WIN32
+using NativeSocket = uintptr_t;
+constexpr NativeSocket kNoSocket = ~uintptr_t{0};
+#else
+using NativeSocket = int;
+constexpr NativeSocket kNoSocket = -1;
+#endif
+
 namespace neterr {
 constexpr int kInterrupted = 10004;
 constexpr int kBadHandle = 10009;
@@ -67,10 +76,12 @@ std::string NetErrorText(int code);
 
 // Every connection costs descriptors: raises the process's soft limit of open descriptors to
 // its hard limit. Returns the soft limit now in force (0 when it cannot be read; -1 unlimited).
+// Windows limits sockets by nothing of the kind; there the C runtime's table of open files is
+// raised to its maximum and its size returned.
 int64_t RaiseDescriptorLimit();
 
 // A descriptor held in reserve, so that a program out of descriptors can still release one to
-// write its log line about it.
+// write its log line about it. (On Windows: a slot of the C runtime's file table.)
 class SpareDescriptor {
  public:
   SpareDescriptor() { Restore(); }
@@ -143,10 +154,10 @@ class WakeSignal {
   void Signal();
   void Reset();
   bool IsSignalled() const;
-  int Handle() const { return fd_; }
+  NativeSocket Handle() const { return fd_; }
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
 };
 
 enum class IoStatus { Done, TimedOut, Closed, Woken, Failed };
@@ -182,7 +193,7 @@ class ClientSocket {
   int Connect(Ipv4 address, int port, int timeoutMs = 60000, const WakeSignal* wake = nullptr);
 
   // A connection is established and not yet closed on this side.
-  bool Connected() const { return fd_ >= 0; }
+  bool Connected() const { return fd_ != kNoSocket; }
   void Close();
   // Ends sending (the peer reads the end of the stream); reading stays possible.
   void ShutdownSend();
@@ -200,11 +211,11 @@ class ClientSocket {
   // Writes all count bytes, waiting at most timeoutMs in all; bytes tells how many went out.
   IoResult Write(const void* buffer, size_t count, int timeoutMs, const WakeSignal* wake = nullptr);
 
-  int Handle() const { return fd_; }
+  NativeSocket Handle() const { return fd_; }
 
  private:
   friend class ListenSocket;
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
   std::string address_;
   std::string host_;
   int port_ = 0;
@@ -221,7 +232,7 @@ class ListenSocket {
   // Listens on port (0: any free port) on all addresses, or on the loopback address only; 0 or an
   // error code (kAddressInUse when another socket holds the port).
   int Listen(int port, bool loopbackOnly = false, int backlog = 128);
-  bool IsListening() const { return fd_ >= 0; }
+  bool IsListening() const { return fd_ != kNoSocket; }
   int Port() const;
   void Close();
 
@@ -230,7 +241,7 @@ class ListenSocket {
   IoStatus Accept(ClientSocket& accepted, int timeoutMs, const WakeSignal* wake = nullptr, int* error = nullptr);
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
 };
 
 // What a readiness wait saw. Readable also covers a stream ended or broken by the peer.
