@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include <windows.h>
+// The system's own ReplaceFile is a macro that would rename ours.
+#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>
