@@ -47,3 +47,5 @@ vg_add_win_test(test_platform_ini SOURCES platform/ini/IniProfileTest.cpp)
 vg_add_win_test(test_platform_registry SOURCES platform/registry/RegistryNamesTest.cpp
   platform/registry/WinRegistryTest.cpp)
 vg_add_win_test(test_config SOURCES config/ConfigTest.cpp config/IniStorageTest.cpp)
+# cipherhub: the library root and the module search
+vg_add_win_test(test_rootpath SOURCES cipherhub/WinRootPathTest.cpp LIBS cipherhub_core)
