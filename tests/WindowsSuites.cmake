@@ -23,7 +23,7 @@ function(vg_add_win_test target)
 endfunction()
 
 # platform: text and errors
-vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp)
+vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp platform/WinProgramInfoTest.cpp DEPENDS vgtool)
 # protection: header-value encoding and compression
 vg_add_win_test(test_protection SOURCES protection/STFCodeTest.cpp)
 vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protection/compress/KhFormatTest.cpp
@@ -41,3 +41,15 @@ add_test(NAME win_cipherhub_exports COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_O
 # (scripts/test-windows-e2e.sh).
 add_executable(vg_postquit windows/PostQuit.cpp)
 set_target_properties(vg_postquit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# platform: INI profile routines and the system's registry; settings storage over both
+vg_add_win_test(test_platform_ini SOURCES platform/ini/IniProfileTest.cpp)
+vg_add_win_test(test_platform_registry SOURCES platform/registry/RegistryNamesTest.cpp
+  platform/registry/WinRegistryTest.cpp)
+vg_add_win_test(test_config SOURCES config/ConfigTest.cpp config/IniStorageTest.cpp)
+# cipherhub: the library root and the module search
+vg_add_win_test(test_rootpath SOURCES cipherhub/WinRootPathTest.cpp LIBS cipherhub_core)
+# cipherhub: private copies of cipherhub.dll driving the emulation engine module
+vg_add_win_test(test_cipherhub_emulation SOURCES cipherhub/EmulationTest.cpp cipherhub/TestHub.cpp
+  DEPENDS cipherhub engmod01 DEFINES CHUB_MOCK_DIR="${CMAKE_BINARY_DIR}/tests/cipherhub_mocks" CHUB_MODULE_SUFFIX=".dll")
+target_include_directories(test_cipherhub_emulation PRIVATE ${PROJECT_SOURCE_DIR}/engines/engmod01)

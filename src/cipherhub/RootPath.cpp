@@ -12,7 +12,8 @@ namespace vg::cipherhub {
 namespace {
 
 std::string WithTrailingSeparator(std::string path) {
-  if (path.empty() || path.back() != platform::kPathSeparator) path.push_back(platform::kPathSeparator);
+  if (path.empty() || platform::kPathSeparators.find(path.back()) == std::string_view::npos)
+    path.push_back(platform::kPathSeparator);
   return path;
 }
 
@@ -60,7 +61,7 @@ void TRootPath::SetRoot(const char* path) {
 }
 
 std::string TRootPath::ResolveModulePath(const std::string& fileName) const {
-  if (fileName.find(platform::kPathSeparator) != std::string::npos) return fileName;
+  if (fileName.find_first_of(platform::kPathSeparators) != std::string::npos) return fileName;
   if (!programDir_.empty()) {
     const std::string beside = programDir_ + fileName;
     if (platform::LibraryFileExists(beside)) return beside;

@@ -15,11 +15,14 @@ std::string ProgramDir();
 // File name of the running executable without directory.
 std::string ProgramFileName();
 
-// Directory separator of this platform and a path joiner that avoids doubled separators.
+// Directory separator of this platform (kPathSeparators: every character the system takes as
+// one) and a path joiner that avoids doubled separators.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
+constexpr std::string_view kPathSeparators = "\\/";
 #else
 constexpr char kPathSeparator = '/';
+constexpr std::string_view kPathSeparators = "/";
 #endif
 std::string JoinPath(std::string_view dir, std::string_view name);
 

@@ -40,7 +40,7 @@ int32_t MediumPrompt(uint8_t code) {
 class EmulationTest : public ::testing::Test {
  protected:
   EmulationTest() {
-    dir_.Put(EmulationModule(), "lib/engmod01.so");
+    dir_.Put(EmulationModule(), fs::path("lib") / ModuleFile("engmod01"));
     std::lock_guard<std::mutex> guard(gPromptMutex);
     gPasswordAnswer.clear();
     gPasswordEntered = true;

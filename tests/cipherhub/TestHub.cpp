@@ -1,21 +1,23 @@
 #include "TestHub.h"
 
-#include <dlfcn.h>
-#include <stdlib.h>
-
+#include <random>
 #include <stdexcept>
-#include <vector>
+
+#include "platform/DynLib.h"
+#include "platform/Environment.h"
 
 namespace chubtest {
 
 ScratchDir::ScratchDir() {
-  fs::path base = fs::path(VG_TEST_BUILD_DIR) / "tests" / "scratch";
+  const fs::path base = fs::path(VG_TEST_BUILD_DIR) / "tests" / "scratch";
   fs::create_directories(base);
-  std::string pattern = (base / "chub-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = buffer.data();
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate = base / ("chub-" + std::to_string(random() % 1000000000));
+    // false for a name that is already there: another test's directory.
+    if (fs::create_directory(candidate)) path_ = candidate;
+  }
+  if (path_.empty()) throw std::runtime_error("no scratch directory could be made");
 }
 
 ScratchDir::~ScratchDir() {
@@ -30,18 +32,19 @@ fs::path ScratchDir::Put(const fs::path& source, const fs::path& relative) const
   return target;
 }
 
-fs::path MockModule(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / (name + ".so"); }
-fs::path EmulationModule() { return fs::path(VG_TEST_BIN_DIR) / "engmod01.so"; }
-fs::path CipherHubLibrary() { return fs::path(VG_TEST_BIN_DIR) / "cipherhub.so"; }
+fs::path ModuleFile(const std::string& stem) { return stem + CHUB_MODULE_SUFFIX; }
+fs::path MockModule(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / ModuleFile(name); }
+fs::path EmulationModule() { return fs::path(VG_TEST_BIN_DIR) / ModuleFile("engmod01"); }
+fs::path CipherHubLibrary() { return fs::path(VG_TEST_BIN_DIR) / ModuleFile("cipherhub"); }
 fs::path TestTool(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / name; }
 
 Hub::Hub(const ScratchDir& dir, const fs::path& relative) {
   const fs::path copy = dir.Put(CipherHubLibrary(), relative);
   directory_ = copy.parent_path();
-  library_ = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library_) throw std::runtime_error(std::string("cannot load cipherhub copy: ") + ::dlerror());
-#define CHUB_API_BIND(name)                                                    \
-  api_.name = reinterpret_cast<decltype(api_.name)>(::dlsym(library_, #name)); \
+  library_ = vg::platform::LoadLibraryFile(copy.string());
+  if (!library_) throw std::runtime_error("cannot load cipherhub copy: " + vg::platform::LastLibraryError());
+#define CHUB_API_BIND(name)                                                                        \
+  api_.name = reinterpret_cast<decltype(api_.name)>(vg::platform::LibrarySymbol(library_, #name)); \
   if (api_.name) ++resolved_;
   CH_EXPORTS(CHUB_API_BIND)
 #undef CHUB_API_BIND
@@ -50,7 +53,7 @@ Hub::Hub(const ScratchDir& dir, const fs::path& relative) {
 Hub::~Hub() { Unload(); }
 
 void Hub::Unload() {
-  if (library_) ::dlclose(library_);
+  vg::platform::FreeLibraryFile(library_);
   library_ = nullptr;
 }
 
@@ -75,11 +78,11 @@ std::string Field(const std::string& record, const std::string& key) {
   return {};
 }
 
-bool IsLoaded(const fs::path& path) {
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (!handle) return false;
-  ::dlclose(handle);
-  return true;
+SearchPathGuard::SearchPathGuard()
+    : saved_(vg::platform::ReadEnvironmentVariable(vg::platform::SearchPathVariableName())) {}
+
+SearchPathGuard::~SearchPathGuard() {
+  vg::platform::WriteEnvironmentVariable(vg::platform::SearchPathVariableName(), saved_.value_or(""));
 }
 
 }  // namespace chubtest

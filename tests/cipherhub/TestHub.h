@@ -1,7 +1,6 @@
 #pragma once
-// Helpers for driving private copies of cipherhub.so: every Hub loads its own copy from a
+// Helpers for driving private copies of cipherhub: every Hub loads its own copy from a
 // scratch directory, so each test starts with fresh library state (no modules loaded, no root).
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,9 +28,10 @@ class ScratchDir {
   fs::path path_;
 };
 
+fs::path ModuleFile(const std::string& stem);  // "engmod01" -> this system's module file name
 fs::path MockModule(const std::string& name);  // a test module, e.g. "mock_full"
-fs::path EmulationModule();                    // the built engmod01.so
-fs::path CipherHubLibrary();                   // the built cipherhub.so
+fs::path EmulationModule();                    // the built engmod01 module
+fs::path CipherHubLibrary();                   // the built cipherhub library
 fs::path TestTool(const std::string& name);    // a helper program built with the mocks
 
 struct Api {
@@ -43,7 +43,7 @@ struct Api {
 // cipherhub copied to `relative` inside `dir` and loaded from there.
 class Hub {
  public:
-  explicit Hub(const ScratchDir& dir, const fs::path& relative = "lib/cipherhub.so");
+  explicit Hub(const ScratchDir& dir, const fs::path& relative = fs::path("lib") / ModuleFile("cipherhub"));
   ~Hub();
   Hub(const Hub&) = delete;
   Hub& operator=(const Hub&) = delete;
@@ -66,16 +66,13 @@ class Hub {
 std::string Report(const Hub& hub, CHEngineHandle engine);
 // The value of `key` in a "key=value;key=value" record, or "" when absent.
 std::string Field(const std::string& record, const std::string& key);
-// Keeps the process's PATH as it was around a test (setting a root appends to it).
+// Keeps the process's program search path as it was around a test (setting a root appends to it).
 class SearchPathGuard {
  public:
-  SearchPathGuard() {
-    if (const char* value = std::getenv("PATH")) saved_ = value;
-  }
-  ~SearchPathGuard() {
-    if (saved_) ::setenv("PATH", saved_->c_str(), 1);
-    else ::unsetenv("PATH");
-  }
+  SearchPathGuard();
+  ~SearchPathGuard();
+  SearchPathGuard(const SearchPathGuard&) = delete;
+  SearchPathGuard& operator=(const SearchPathGuard&) = delete;
 
  private:
   std::optional<std::string> saved_;

@@ -1,7 +1,7 @@
 #include "platform/Files.h"
 
 #include <windows.h>
-// windows.h maps ReplaceFile to its own ReplaceFileA; ours is the one declared in Files.h.
+// The system's own ReplaceFile is a macro that would rename ours.
 #undef ReplaceFile
 
 #include <algorithm>
