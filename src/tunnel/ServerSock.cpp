@@ -1,6 +1,7 @@
 #include "tunnel/ServerSock.h"
 
 #include <chrono>
+#include <future>
 
 #include "sockets/SockErr.h"
 
@@ -11,21 +12,35 @@ TServerClientThread::TServerClientThread(platform::ClientSocket socket) : socket
 TServerClientThread::~TServerClientThread() = default;
 
 void TServerClientThread::Start(TRList* list) {
-  if (list) list->Add(this);
-  try {
-    std::thread([this, list] {
-      Execute();
-      if (list) list->Remove(this);
+  if (!list) {
+    try {
+      std::thread([this] {
+        Execute();
+        delete this;
+      }).detach();
+    } catch (...) {
       delete this;
-      if (list) list->Finished();
-    }).detach();
-  } catch (...) {
-    if (list) {
-      list->Remove(this);
-      list->Finished();
+      throw;
     }
+    return;
+  }
+  // The thread waits until it is listed, so that it cannot leave the list before it is in it.
+  std::promise<void> listed;
+  std::thread runner;
+  try {
+    runner = std::thread([this, list, go = listed.get_future()] {
+      go.wait();
+      Execute();
+      list->Remove(this);
+      delete this;
+      list->Finished();
+    });
+  } catch (...) {
+    delete this;  // the object was handed over to its thread, which could not be made
     throw;
   }
+  list->Add(this, std::move(runner));
+  listed.set_value();
 }
 
 void TServerClientThread::Execute() { ClientExecute(); }

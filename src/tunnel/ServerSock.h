@@ -21,8 +21,9 @@ class TServerClientThread {
   TServerClientThread(const TServerClientThread&) = delete;
   TServerClientThread& operator=(const TServerClientThread&) = delete;
 
-  // Runs the connection on a new thread; the object deletes itself when the thread ends. The
-  // list, when given, holds the thread from now until then.
+  // Runs the connection on a new thread; the object deletes itself when the thread ends (or at
+  // once when no thread can be made: then the system's error is thrown). The list, when given,
+  // holds the thread from now until then.
   void Start(TRList* list = nullptr);
   // Runs the connection on the calling thread (the caller keeps ownership).
   void Execute();

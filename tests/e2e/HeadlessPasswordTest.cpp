@@ -57,12 +57,20 @@ class OnTerminal {
     if (pid_ <= 0) return exit_;
     ::kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) {
+    // Bounded by time, not by reads: a program with much to say on its way out must not be
+    // killed for it.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end && ::waitpid(pid_, &status, WNOHANG) == 0) {
       // Keep the terminal drained so that the program never blocks writing to it.
       pollfd fd{master_, POLLIN, 0};
       char buf[512];
-      if (::poll(&fd, 1, 100) > 0 && ::read(master_, buf, sizeof buf) <= 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (::poll(&fd, 1, 100) > 0) {
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0)
+          seen_.append(buf, static_cast<size_t>(n));  // the last words, for a failure
+        else
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
     }
     if (::waitpid(pid_, &status, WNOHANG) == 0) {
       ::kill(pid_, SIGKILL);
@@ -116,7 +124,7 @@ TEST_F(ProtectedPath, TheHeadlessProgramAsksForTheKeyPasswordOnItsTerminal) {
   });
   ASSERT_TRUE(tunnel.WaitFor("Пожалуйста, введите пароль секретного ключа")) << tunnel.Seen();
   const auto began = std::chrono::steady_clock::now();
-  EXPECT_EQ(tunnel.Stop(), 0);
+  EXPECT_EQ(tunnel.Stop(), 0) << tunnel.Seen();
   EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
   EXPECT_NE(fetched.get().out, Body(3000));
 }

@@ -1,6 +1,7 @@
 // Error pages, the loop guard, access control, the tunnel command and ending connections.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "settings/Cfg_Clnt.h"
 #include "support/RelaySupport.h"
 #include "tunnel/ClntThrd.h"
+#include "tunnel/ServerSock.h"
 #include "tunnel/fThrList.h"
 
 using namespace relaytest;
@@ -176,3 +178,38 @@ TEST_F(ErrorsTest, UnknownHostsGetTheResolverText) {
 }
 
 }  // namespace
+
+namespace {
+// A connection thread whose last act is the clean-up of a thread-local object, as a library's
+// per-thread state is cleaned up when the thread ends.
+std::atomic<bool> g_threadStateFreed{false};
+struct SlowThreadState {
+  ~SlowThreadState() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    g_threadStateFreed = true;
+  }
+};
+class ThreadWithState : public vg::TServerClientThread {
+ public:
+  ThreadWithState() : TServerClientThread(vg::platform::ClientSocket()) {}
+
+ protected:
+  void ClientExecute() override {
+    thread_local SlowThreadState state;
+    (void)state;
+  }
+};
+}  // namespace
+
+TEST(ThreadListTest, WaitersGoOnOnlyAfterTheThreadsOwnCleanUp) {
+  for (const bool terminate : {false, true}) {
+    g_threadStateFreed = false;
+    vg::TRList list;
+    (new ThreadWithState)->Start(&list);
+    if (terminate)
+      list.TerminateAll();
+    else
+      EXPECT_TRUE(list.WaitEmpty(5000));
+    EXPECT_TRUE(g_threadStateFreed) << (terminate ? "TerminateAll" : "WaitEmpty");
+  }
+}
