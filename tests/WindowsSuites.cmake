@@ -31,3 +31,8 @@ vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protec
 # tunnel: HTTP messages
 vg_add_win_test(test_httpdata SOURCES tunnel/httpdata/BufferTest.cpp tunnel/httpdata/CompletenessTest.cpp
   tunnel/httpdata/FramingTest.cpp tunnel/httpdata/HeaderTest.cpp tunnel/httpdata/StartLineTest.cpp)
+
+# sockets; one instance as a window other programs find, and the event loop
+vg_add_win_test(test_sockets SOURCES sockets/AddressTest.cpp sockets/EntryTest.cpp sockets/NetTest.cpp
+  sockets/SocketErrorTest.cpp)
+vg_add_win_test(test_instance SOURCES platform/instance/WindowInstanceTest.cpp platform/instance/EventLoopTest.cpp)
