@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the tests, the benchmarks, the demo and the
 # window pictures (scripts/screenshots.sh: a tray host, screen capture, pointer and keys) and the
-# Debian package (dependencies, lintian, desktop entry check) need.
+# Debian package (dependencies, lintian, desktop entry check) and the Windows build (mingw-w64,
+# Wine, GoogleTest's sources) need.
 set -euo pipefail
 PACKAGES=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-base-dev-tools
   libzip-dev libssl-dev openssl zlib1g-dev python3 xvfb xauth fonts-dejavu-core curl tinyproxy nginx-light wrk
-  trayer imagemagick xdotool dpkg-dev fakeroot lintian desktop-file-utils)
+  trayer imagemagick xdotool dpkg-dev fakeroot lintian desktop-file-utils
+  g++-mingw-w64-x86-64-posix wine64 googletest)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

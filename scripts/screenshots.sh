@@ -119,13 +119,19 @@ curl -s -i --max-time 30 -x "127.0.0.1:$PROXY_PORT" "http://$HOST/" >"$WORK/page
 PASSWORD=$(wait_window "^QS-Veilgate$")
 sleep 0.5
 shot root prompts.png
+# Both prompt windows carry the same title: the password window is the low one.
 for id in $(xdotool search --onlyvisible --name "^QS-Veilgate$"); do
   eval "$(xdotool getwindowgeometry --shell "$id")"
-  if [ "$HEIGHT" -lt 100 ]; then shot "$id" password.png; else shot "$id" touch-memory.png; fi
+  if [ "$HEIGHT" -lt 100 ]; then
+    PASSWORD=$id
+    shot "$id" password.png
+  else
+    shot "$id" touch-memory.png
+  fi
 done
 # Typed characters show as X; then Cancel, and the engine's refusal reaches the browser as the
 # tunnel's error page.
-xdotool windowfocus --sync "$PASSWORD" 2>/dev/null || true
+xdotool windowactivate --sync "$PASSWORD" 2>/dev/null || xdotool windowfocus --sync "$PASSWORD" 2>/dev/null || true
 xdotool key --delay 60 d e m o
 shot root screen-typed.png
 xdotool key Escape

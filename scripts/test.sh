@@ -3,7 +3,10 @@
 #   1. the normal build and the whole suite,
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. a short smoke run of every fuzz target (clang + libFuzzer).
-# VG_SKIP_SANITIZE=1 or VG_SKIP_FUZZ=1 leave out step 2 or 3 for a quick local run.
+#   4. the Windows build (mingw-w64), its suites under Wine and the compressor compared byte for
+#      byte between the two builds.
+# VG_SKIP_SANITIZE=1, VG_SKIP_FUZZ=1 or VG_SKIP_WINDOWS=1 leave out step 2, 3 or 4 for a quick
+# local run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -54,5 +57,24 @@ if [ "${VG_SKIP_FUZZ:-0}" != 1 ] && command -v clang++ >/dev/null; then
   cmake --build build-fuzz -j "$JOBS"
   bash scripts/fuzz.sh build-fuzz "${VG_FUZZ_SECONDS:-5}" | tee build-fuzz/fuzz-smoke.log
   TOTAL=$((TOTAL + $(grep -c ': ok (' build-fuzz/fuzz-smoke.log)))
+fi
+if [ "${VG_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== build (Windows, cross-compiled) =="
+  cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build-win -j "$JOBS"
+  echo "== tests (Windows, under Wine) =="
+  # A fresh Wine prefix per run, made before the suites start in parallel.
+  export WINEPREFIX=$ROOT/build-win/wineprefix
+  rm -rf "$WINEPREFIX"
+  start=$(date +%s)
+  bash scripts/wine-run.sh wineboot.exe --init >/dev/null 2>&1 || true
+  echo "Wine prefix made in $(($(date +%s) - start)) s"
+  (cd build-win && ctest --output-on-failure -j "$JOBS" --timeout 600) | tee build-win/ctest.log
+  TOTAL=$((TOTAL + $(count_tests build-win/ctest.log)))
+  bash scripts/compare-compress.sh build build-win
+  bash scripts/test-windows-e2e.sh build build-win
+  TOTAL=$((TOTAL + 2))
+  echo "Windows step took $(($(date +%s) - start)) s"
 fi
 echo "all: $TOTAL passed, 0 failed"

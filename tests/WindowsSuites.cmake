@@ -32,6 +32,16 @@ vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protec
 vg_add_win_test(test_httpdata SOURCES tunnel/httpdata/BufferTest.cpp tunnel/httpdata/CompletenessTest.cpp
   tunnel/httpdata/FramingTest.cpp tunnel/httpdata/HeaderTest.cpp tunnel/httpdata/StartLineTest.cpp)
 
+# cipherhub.dll exports exactly the entries the Linux library exports.
+add_test(NAME win_cipherhub_exports COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP}
+  -DLIBRARY=$<TARGET_FILE:cipherhub> -DMAP=${PROJECT_SOURCE_DIR}/src/cipherhub/cipherhub.map
+  -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+
+# The updater's way of ending a running tunnel, for the end-to-end run under Wine
+# (scripts/test-windows-e2e.sh).
+add_executable(vg_postquit windows/PostQuit.cpp)
+set_target_properties(vg_postquit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
 # sockets; one instance as a window other programs find, and the event loop
 vg_add_win_test(test_sockets SOURCES sockets/AddressTest.cpp sockets/EntryTest.cpp sockets/NetTest.cpp
   sockets/SocketErrorTest.cpp)

@@ -9,7 +9,11 @@ LocalTime Clock::Local() const {
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(us / 1000000);
   std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &secs);
+#else
   localtime_r(&secs, &tm);
+#endif
   LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;

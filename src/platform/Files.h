@@ -23,7 +23,11 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
+#ifdef _WIN32
+  bool IsOpen() const { return handle_ != nullptr; }
+#else
   bool IsOpen() const { return fd_ >= 0; }
+#endif
   // Writes all bytes; false when not every byte could be written.
   bool WriteAll(const void* data, size_t size);
   bool SeekToEnd();
@@ -31,7 +35,11 @@ class File {
 
  private:
   friend OpenStatus OpenExclusiveWriter(const std::string&, bool, File&);
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the system's file handle; never its invalid value
+#else
   int fd_ = -1;
+#endif
 };
 
 // Opens a file for writing while denying other writers (readers stay allowed), the way
@@ -47,7 +55,8 @@ bool RemoveFile(const std::string& path);
 // Puts from in the place of to in one step (to, when present, is replaced); false on failure,
 // and then both stay as they were.
 bool ReplaceFile(const std::string& from, const std::string& to);
-// The directory for temporary files ($TMPDIR, else /tmp), without a trailing separator.
+// The directory for temporary files ($TMPDIR, else /tmp; the user's temporary directory on
+// Windows), without a trailing separator.
 std::string TempDirectory();
 // The system's text for the last failed call of this thread (for messages).
 std::string LastErrorText();

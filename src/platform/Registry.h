@@ -1,7 +1,8 @@
 #pragma once
-// A file-backed registry: hierarchical keys below the predefined roots, each holding named,
-// typed values. Each root's tree lives in one text file in StoreDirectory(); every call reads
-// it afresh and every change replaces it atomically under a file lock.
+// The registry: hierarchical keys below the predefined roots, each holding named, typed values.
+// On Windows these are the system's registry; elsewhere each root's tree lives in one text file in
+// StoreDirectory(), every call reads it afresh and every change replaces it atomically under a
+// file lock.
 //
 // Key names compare case-insensitively (Windows-1251 letters included) and keep the case they
 // were created with. Subkeys are listed in name order, values in the order they were created.
@@ -69,7 +70,9 @@ long DeleteValue(const Key& key, std::string_view name);
 // Deletes subPath below key with every key and value under it.
 long DeleteKeyTree(const Key& key, std::string_view subPath);
 
+#ifndef _WIN32
 // VG_REGISTRY_DIR, else "qs-veilgate/registry" in $XDG_DATA_HOME, else in ~/.local/share.
 std::string StoreDirectory();
+#endif
 
 }  // namespace vg::platform::registry

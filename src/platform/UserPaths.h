@@ -5,7 +5,8 @@
 //   installation  the directory of the programs, the modules and the default "veilgate.cfg";
 //                 in a system-wide installation it belongs to root and stays read-only
 //   per-user      $XDG_CONFIG_HOME/qs-veilgate for the settings file (default ~/.config),
-//                 $XDG_STATE_HOME/qs-veilgate for logs named relatively (default ~/.local/state)
+//                 $XDG_STATE_HOME/qs-veilgate for logs named relatively (default ~/.local/state);
+//                 on Windows %APPDATA%\QS-Veilgate for both
 #include <string>
 
 namespace vg::platform {
@@ -31,7 +32,8 @@ int UnreadableFileError(const std::string& path);
 std::string ErrorText(int code);
 
 // Checks a directory the program keeps private things in: it must be a real directory (not a
-// link), owned by this user and closed to everyone else. Empty when it passes, else the reason.
+// link), owned by this user and closed to everyone else (on Windows: owned by this user). Empty
+// when it passes, else the reason.
 std::string PrivateDirectoryProblem(const std::string& dir);
 
 }  // namespace vg::platform

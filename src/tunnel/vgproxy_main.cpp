@@ -1,13 +1,15 @@
-// vgproxy: the tunnel program. With a display it is a tray program; with --headless or without
-// a display it runs the tunnel, its listener and a message loop, ended by SIGINT, SIGTERM or a
-// quit posted to its main window; SIGHUP reloads its settings. A headless tunnel that cannot
-// start (settings, port, runtime directory) ends with status 1 and says why on standard error.
+// vgproxy: the tunnel program. With a display it is a tray program; with --headless, without
+// a display or in a build without the tray program (VG_NO_TRAY) it runs the tunnel, its listener and a message loop,
+// ended by SIGINT, SIGTERM or a quit posted to its main window; SIGHUP reloads its settings. A headless tunnel that
+// cannot start (settings, port, runtime directory) ends with status 1 and says why on standard error.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/fLogMngr.h"
+#ifndef VG_NO_TRAY
 #include "gui/TrayProgram.h"
+#endif
 #include "platform/CodePage.h"
 #include "platform/Environment.h"
 #include "platform/MessageBox.h"
@@ -113,7 +115,13 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   try {
+#ifndef VG_NO_TRAY
     if (!headless && DisplayAvailable()) return vg::gui::RunTrayProgram(configFile, argc, argv);
+#else
+    // A build without the tray program (the Windows one) runs headless, asked or not.
+    (void)headless;
+    (void)DisplayAvailable;
+#endif
     return Run(configFile);
   } catch (const std::exception& e) {
     PrintError(e.what());

@@ -1,6 +1,5 @@
 // vgtool ini get|set|list: reads and edits a settings file the way the tunnel does.
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -30,8 +29,8 @@ std::unique_ptr<vg::TConfigStorage> OpenPath(const std::string& file, const std:
 }
 
 void RequireFile(const std::string& file) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec))
     throw vg::Exception("no settings file \"" + vg::platform::Utf8ToCp1251(file) + "\"");
 }
 

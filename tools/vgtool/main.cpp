@@ -1,5 +1,8 @@
 // vgtool: the project's command-line utility.
-#include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -42,13 +45,12 @@ std::string ReadAllStdin() {
   std::string data;
   char buf[65536];
   for (;;) {
-    const ssize_t n = ::read(0, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error(std::string("cannot read standard input: ") + std::strerror(errno));
+    const size_t n = std::fread(buf, 1, sizeof buf, stdin);
+    data.append(buf, n);
+    if (n < sizeof buf) {
+      if (std::ferror(stdin)) throw std::runtime_error("cannot read standard input");
+      break;
     }
-    data.append(buf, static_cast<size_t>(n));
   }
   return data;
 }
@@ -63,6 +65,11 @@ void WriteStdout(const std::string& bytes) {
 
 int main(int argc, char** argv) {
   using namespace vgtool;
+#ifdef _WIN32
+  // Compressed data and Windows-1251 texts pass through the standard streams byte for byte.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   Args args(argv + 1, argv + argc);
   if (args.empty()) return Usage(std::cerr);
   if (args[0] == "--version") {

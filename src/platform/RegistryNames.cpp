@@ -1,0 +1,61 @@
+// The names of the roots and keys, shared by both registry backends.
+#include "platform/Registry.h"
+#include "platform/TextCase.h"
+
+namespace vg::platform::registry {
+namespace {
+
+struct RootInfo {
+  Root root;
+  const char* name;
+  const char* shortName;
+};
+constexpr RootInfo kRoots[] = {{Root::kClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
+                               {Root::kCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
+                               {Root::kLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
+                               {Root::kUsers, "HKEY_USERS", "HKU"},
+                               {Root::kCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"}};
+
+}  // namespace
+
+const char* RootName(Root root) {
+  for (const auto& r : kRoots)
+    if (r.root == root) return r.name;
+  return "HKEY_LOCAL_MACHINE";
+}
+
+bool RootFromName(std::string_view name, Root& root) {
+  for (const auto& r : kRoots) {
+    if (SameTextCp1251(name, r.name) || SameTextCp1251(name, r.shortName)) {
+      root = r.root;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SplitKeyText(std::string_view text, Root& root, std::string& path) {
+  const size_t bs = text.find('\\');
+  if (!RootFromName(text.substr(0, bs), root)) return false;
+  path = bs == std::string_view::npos ? std::string() : std::string(text.substr(bs + 1));
+  return true;
+}
+
+Key Key::RootKey(Root root) {
+  Key k;
+  k.open = true;
+  k.root = root;
+  k.access = Access::kWrite;
+  return k;
+}
+
+std::string Key::PathText() const {
+  std::string out;
+  for (const std::string& p : path) {
+    if (!out.empty()) out.push_back('\\');
+    out.append(p);
+  }
+  return out;
+}
+
+}  // namespace vg::platform::registry
