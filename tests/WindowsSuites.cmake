@@ -46,3 +46,6 @@ set_target_properties(vg_postquit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BI
 vg_add_win_test(test_sockets SOURCES sockets/AddressTest.cpp sockets/EntryTest.cpp sockets/NetTest.cpp
   sockets/SocketErrorTest.cpp)
 vg_add_win_test(test_instance SOURCES platform/instance/WindowInstanceTest.cpp platform/instance/EventLoopTest.cpp)
+add_executable(vg_argsecho platform/spawn/ArgsEcho.cpp)
+set_target_properties(vg_argsecho PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+vg_add_win_test(test_spawn SOURCES platform/spawn/SpawnTest.cpp DEPENDS vg_argsecho)
