@@ -53,3 +53,11 @@ vg_add_win_test(test_rootpath SOURCES cipherhub/WinRootPathTest.cpp LIBS cipherh
 vg_add_win_test(test_cipherhub_emulation SOURCES cipherhub/EmulationTest.cpp cipherhub/TestHub.cpp
   DEPENDS cipherhub engmod01 DEFINES CHUB_MOCK_DIR="${CMAKE_BINARY_DIR}/tests/cipherhub_mocks" CHUB_MODULE_SUFFIX=".dll")
 target_include_directories(test_cipherhub_emulation PRIVATE ${PROJECT_SOURCE_DIR}/engines/engmod01)
+
+# sockets; one instance as a window other programs find, and the event loop
+vg_add_win_test(test_sockets SOURCES sockets/AddressTest.cpp sockets/EntryTest.cpp sockets/NetTest.cpp
+  sockets/SocketErrorTest.cpp)
+vg_add_win_test(test_instance SOURCES platform/instance/WindowInstanceTest.cpp platform/instance/EventLoopTest.cpp)
+add_executable(vg_argsecho platform/spawn/ArgsEcho.cpp)
+set_target_properties(vg_argsecho PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+vg_add_win_test(test_spawn SOURCES platform/spawn/SpawnTest.cpp DEPENDS vg_argsecho)

@@ -102,6 +102,7 @@ bool WindowClassInstance::Register(std::function<void()> onQuit) {
   // The named lock makes taking the name one step for every process of this session; a window
   // of the class made by a program that takes no lock counts as well.
   const std::string lockName = "Local\\qs-veilgate-" + SanitizedName(className_);
+  ::SetLastError(ERROR_SUCCESS);
   HANDLE lock = ::CreateMutexA(nullptr, FALSE, lockName.c_str());
   if (!lock) {
     problem_ = "cannot create the instance lock \"" + lockName + "\": " + SystemErrorText(::GetLastError());

@@ -470,10 +470,8 @@ int ListenSocket::Listen(int port, bool loopbackOnly, int backlog) {
   int error = 0;
   const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP, error);
   if (s == INVALID_SOCKET) return error;
-  // Here a listener may take its port again while old connections linger without any option,
-  // and SO_REUSEADDR would let another program take over a port in use; exclusive use refuses that.
-  const BOOL one = TRUE;
-  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+  // No options here: a listener takes its port again at once while old connections linger, and
+  // SO_REUSEADDR would let a second socket share a port in use.
   const sockaddr_in sa = MakeAddress(htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY), port);
   if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, backlog) != 0) {
     error = LastError();

@@ -5,6 +5,8 @@
 #include <psapi.h>
 // clang-format on
 
+#include <algorithm>
+
 namespace vg::platform {
 
 ProcessMemory CurrentProcessMemory() {
@@ -17,7 +19,9 @@ ProcessMemory CurrentProcessMemory() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   if (::GlobalMemoryStatusEx(&status)) memory.total = status.ullTotalVirtual - status.ullAvailVirtual;
-  if (memory.total < memory.resident) memory.total = counters.PagefileUsage + memory.resident;
+  // Some systems count the address space short; the committed private bytes and the working
+  // set are each part of a virtual size.
+  memory.total = std::max<uint64_t>({memory.total, counters.PagefileUsage, memory.resident});
   return memory;
 }
 

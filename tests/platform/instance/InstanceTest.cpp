@@ -80,18 +80,6 @@ TEST_F(InstanceTest, AnInstanceThatDiedLeavesTheNameFree) {
   EXPECT_EQ(quits.load(), 1);
 }
 
-TEST(EventLoop, PostedTasksRunOnTheLoopThreadUntilQuit) {
-  EventLoop loop;
-  std::atomic<bool> ranOnLoop{false};
-  std::thread other([&] {
-    loop.Post([&] { ranOnLoop = loop.IsLoopThread(); });
-    loop.Post([&] { loop.Quit(7); });
-  });
-  EXPECT_EQ(loop.Run(), 7);
-  other.join();
-  EXPECT_TRUE(ranOnLoop.load());
-}
-
 TEST(EventLoop, TerminationSignalEndsTheLoop) {
   EXPECT_EQ(InChild([] {
               EventLoop::BlockTerminationSignals();
