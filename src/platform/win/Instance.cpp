@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/win/WinError.h"
 
 namespace vg::platform {
 namespace {
@@ -18,17 +19,6 @@ constexpr UINT kStopServing = WM_APP + 2;
 std::string SanitizedName(const std::string& name) {
   std::string out;
   for (char c : name) out.push_back((isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_');
-  return out;
-}
-
-std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n =
-      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
-  if (text) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out;
 }
 
@@ -105,7 +95,7 @@ bool WindowClassInstance::Register(std::function<void()> onQuit) {
   ::SetLastError(ERROR_SUCCESS);
   HANDLE lock = ::CreateMutexA(nullptr, FALSE, lockName.c_str());
   if (!lock) {
-    problem_ = "cannot create the instance lock \"" + lockName + "\": " + SystemErrorText(::GetLastError());
+    problem_ = "cannot create the instance lock \"" + lockName + "\": " + win::Win32ErrorText(::GetLastError());
     return false;
   }
   if (::GetLastError() == ERROR_ALREADY_EXISTS || ::FindWindowA(className_.c_str(), nullptr)) {

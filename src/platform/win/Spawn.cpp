@@ -2,21 +2,12 @@
 
 #include <windows.h>
 
+#include "platform/win/WinError.h"
+
 namespace vg::platform {
 namespace {
 
 thread_local std::string g_lastError;
-
-std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n =
-      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
-  if (text) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 // One argument quoted so that the C runtime's parser of the new program gives it back unchanged:
 // backslashes count only before a quote, where they are doubled.
@@ -55,7 +46,7 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
   if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE,
                         DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
                         workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
-    g_lastError = SystemErrorText(::GetLastError());
+    g_lastError = win::Win32ErrorText(::GetLastError());
     return -1;
   }
   ::CloseHandle(process.hThread);
