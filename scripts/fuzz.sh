@@ -16,7 +16,8 @@ for f in "$BUILD"/fuzz/fuzz_*; do
   mkdir -p "$corpus"
   seeds=()
   [ -d "fuzz/seeds/${name#fuzz_}" ] && seeds=("fuzz/seeds/${name#fuzz_}")
-  if ASAN_OPTIONS=detect_leaks=1 "$f" -seed="${VG_FUZZ_SEED:-1}" -max_total_time="$SECONDS_EACH" -print_final_stats=1 \
+  # Same runtime flag as the sanitizer test run (see scripts/test.sh).
+  if ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 "$f" -seed="${VG_FUZZ_SEED:-1}" -max_total_time="$SECONDS_EACH" -print_final_stats=1 \
       -artifact_prefix="$BUILD/" "$corpus" "${seeds[@]}" >"$BUILD/$name.log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$BUILD/$name.log" | grep -o '[0-9]*$' || echo "?")
     echo "fuzz $name: ok ($runs executions in ${SECONDS_EACH}s)"

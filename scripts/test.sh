@@ -32,21 +32,14 @@ if [ "${VG_SKIP_SANITIZE:-0}" != 1 ]; then
     -DVG_BUILD_BENCH=OFF >/dev/null
   cmake --build build-asan -j "$JOBS"
   echo "== tests (address,undefined) =="
-  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
-  if ! (cd build-asan && ctest --output-on-failure -j "$JOBS" --timeout 600) | tee build-asan/ctest.log; then
-    # The leak checker's own thread sometimes crashes after a test has passed (a known fault of
-    # the sanitizer runtime, not of the program); only when every failure is that crash are the
-    # failed tests run once more.
-    failed=$(grep -c '^[[:space:]]*[0-9]* - .*(\(Failed\|Subprocess aborted\|SEGFAULT\|Timeout\|Child aborted\|Exception\))' \
-      build-asan/ctest.log || true)
-    tracer=$(grep -c 'LeakSanitizer has encountered a fatal error' build-asan/ctest.log || true)
-    if [ "$failed" -gt 0 ] && [ "$tracer" -ge "$failed" ]; then
-      echo "== rerun of $failed test(s) whose only fault was the leak checker's crash =="
-      (cd build-asan && ctest --output-on-failure --rerun-failed --timeout 600) | tee build-asan/ctest-rerun.log
-    else
-      exit 1
-    fi
-  fi
+  # intercept_tls_get_addr=0: this runtime takes a module's thread-local block that happens to
+  # sit 16 bytes into a page for an old-style block with a header, records a range read from the
+  # two words before it, and the leak checker's thread then crashes scanning that range after
+  # the test has passed. The layout is fixed for a given machine, so such a test fails on every
+  # run there. Without the interception the leak check still sees those blocks through the
+  # thread's own table, which lives in ordinary heap memory.
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1
+  (cd build-asan && ctest --output-on-failure -j "$JOBS" --timeout 600) | tee build-asan/ctest.log
   TOTAL=$((TOTAL + $(count_tests build-asan/ctest.log)))
 fi
 
