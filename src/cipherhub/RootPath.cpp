@@ -49,7 +49,8 @@ void TRootPath::SetRoot(const char* path) {
   const std::string given = path ? path : "";
   const std::string wanted = WithTrailingSeparator(given);
   if (!root_.empty()) {
-    if (root_ == wanted) return;
+    // "keys\" and "keys/" name the same root where both separators are accepted.
+    if (root_.compare(0, root_.size() - 1, wanted, 0, wanted.size() - 1) == 0) return;
     throw ERootPathError(Format("Could not set NorvelRoot to '%s'. Already set to '%s'.", {given, root_}));
   }
   root_ = wanted;
