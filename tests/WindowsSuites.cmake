@@ -47,12 +47,8 @@ vg_add_win_test(test_platform_ini SOURCES platform/ini/IniProfileTest.cpp)
 vg_add_win_test(test_platform_registry SOURCES platform/registry/RegistryNamesTest.cpp
   platform/registry/WinRegistryTest.cpp)
 vg_add_win_test(test_config SOURCES config/ConfigTest.cpp config/IniStorageTest.cpp)
-# cipherhub: the library root and the module search
-vg_add_win_test(test_rootpath SOURCES cipherhub/WinRootPathTest.cpp LIBS cipherhub_core)
-# cipherhub: private copies of cipherhub.dll driving the emulation engine module
-vg_add_win_test(test_cipherhub_emulation SOURCES cipherhub/EmulationTest.cpp cipherhub/TestHub.cpp
-  DEPENDS cipherhub engmod01 DEFINES CHUB_MOCK_DIR="${CMAKE_BINARY_DIR}/tests/cipherhub_mocks" CHUB_MODULE_SUFFIX=".dll")
-target_include_directories(test_cipherhub_emulation PRIVATE ${PROJECT_SOURCE_DIR}/engines/engmod01)
+# cipherhub: private copies of cipherhub.dll with test modules, the emulation engine and a C client
+add_subdirectory(cipherhub)
 
 # sockets; one instance as a window other programs find, and the event loop
 vg_add_win_test(test_sockets SOURCES sockets/AddressTest.cpp sockets/EntryTest.cpp sockets/NetTest.cpp

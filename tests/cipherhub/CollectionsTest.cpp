@@ -13,6 +13,7 @@ namespace {
 
 using chubtest::IsLoaded;
 using chubtest::MockModule;
+using chubtest::ModuleFile;
 using chubtest::ScratchDir;
 namespace fs = std::filesystem;
 
@@ -59,8 +60,11 @@ TEST(EngineTable, SixtyEightRequiredEntriesOfSeventyNine) {
 class CollectionsTest : public ::testing::Test {
  protected:
   CollectionsTest() : root_((dir_.Path() / "prog").string()) {}
-  void Install(const std::string& mock, const std::string& moduleFile) { dir_.Put(MockModule(mock), "prog/" + moduleFile); }
-  fs::path Installed(const std::string& moduleFile) const { return dir_.Path() / "prog" / moduleFile; }
+  // `stem` names the module as the engine table does, without the system's file suffix.
+  void Install(const std::string& mock, const std::string& stem) {
+    dir_.Put(MockModule(mock), "prog" / ModuleFile(stem));
+  }
+  fs::path Installed(const std::string& stem) const { return dir_.Path() / "prog" / ModuleFile(stem); }
 
   ScratchDir dir_;
   std::recursive_mutex lock_;
@@ -69,36 +73,36 @@ class CollectionsTest : public ::testing::Test {
 };
 
 TEST_F(CollectionsTest, TwoNamesOfOneSlotShareOneModule) {
-  Install("mock_full", "engmod07.so");
+  Install("mock_full", "engmod07");
   TEngineFunctionTable a, b;
   ASSERT_TRUE(collections_->Lookup("Ms Crypto API 2.0", a));
   ASSERT_TRUE(collections_->Lookup("CryptoPro CSP/1.1", b));
   EXPECT_EQ(a.Entries, b.Entries);
   EXPECT_NE(a.Entries[kHashData], nullptr);
-  EXPECT_TRUE(IsLoaded(Installed("engmod07.so")));
+  EXPECT_TRUE(IsLoaded(Installed("engmod07")));
 }
 
 TEST_F(CollectionsTest, MissingModuleIsTriedAgainAndFoundOnceInstalled) {
   TEngineFunctionTable table;
   EXPECT_FALSE(collections_->Lookup("OpenSSL", table));
   EXPECT_EQ(collections_->Status("OpenSSL"), 0);
-  Install("mock_full", "engmod10.so");
+  Install("mock_full", "engmod10");
   EXPECT_TRUE(collections_->Lookup("OpenSSL", table));
   EXPECT_EQ(collections_->Status("OpenSSL"), 1);
 }
 
 TEST_F(CollectionsTest, ModuleLackingARequiredEntryStaysLoadedButUnavailable) {
-  Install("mock_nocrl", "engmod02.so");
+  Install("mock_nocrl", "engmod02");
   TEngineFunctionTable table;
   EXPECT_FALSE(collections_->Lookup("Paragon/4.0", table));
   EXPECT_NE(table.Entries[kSignData], nullptr) << "the copy still shows what the module offers";
   EXPECT_EQ(table.Entries[kIncludeCRL], nullptr);
   EXPECT_EQ(collections_->Status("Paragon/4.0"), 0);
-  EXPECT_TRUE(IsLoaded(Installed("engmod02.so")));
+  EXPECT_TRUE(IsLoaded(Installed("engmod02")));
 }
 
 TEST_F(CollectionsTest, ModuleWithoutOptionalEntriesIsComplete) {
-  Install("mock_minimal", "engmod03.so");
+  Install("mock_minimal", "engmod03");
   TEngineFunctionTable table;
   ASSERT_TRUE(collections_->Lookup("LAN Crypto/2.35", table));
   EXPECT_EQ(table.Entries[kGetCryptoEngineType], nullptr);
@@ -106,19 +110,19 @@ TEST_F(CollectionsTest, ModuleWithoutOptionalEntriesIsComplete) {
 }
 
 TEST_F(CollectionsTest, DestructionUnloadsEveryModule) {
-  Install("mock_full", "engmod01.so");
-  Install("mock_nocrl", "engmod09.so");
+  Install("mock_full", "engmod01");
+  Install("mock_nocrl", "engmod09");
   TEngineFunctionTable table;
   ASSERT_TRUE(collections_->Lookup("Emulation/2.0", table));
   ASSERT_FALSE(collections_->Lookup("Stone Shield", table));
-  ASSERT_TRUE(IsLoaded(Installed("engmod01.so")));
+  ASSERT_TRUE(IsLoaded(Installed("engmod01")));
   collections_.reset();
-  EXPECT_FALSE(IsLoaded(Installed("engmod01.so")));
-  EXPECT_FALSE(IsLoaded(Installed("engmod09.so")));
+  EXPECT_FALSE(IsLoaded(Installed("engmod01")));
+  EXPECT_FALSE(IsLoaded(Installed("engmod09")));
 }
 
 TEST_F(CollectionsTest, ReleaseHandsTheObjectToDoneEngine) {
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   TEngineFunctionTable table;
   ASSERT_TRUE(collections_->Lookup("Emulation/1.0", table));
   CHEngineObject object = Entry<kGetCryptObj>(table)("Emulation/1.0");

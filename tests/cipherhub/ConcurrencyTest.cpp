@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <cstring>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "EmulationCodes.h"
 #include "TestHub.h"
+#include "support/Latch.h"
 
 namespace chubtest {
 namespace {
@@ -20,11 +20,11 @@ constexpr int kRounds = 150;
 // all sign, verify, encrypt and decrypt on their own engine and on one shared engine at once.
 TEST(Concurrency, ThreadsShareTheFirstLoadAndCallEnginesAtOnce) {
   ScratchDir dir;
-  dir.Put(EmulationModule(), "lib/engmod01.so");
+  dir.Put(EmulationModule(), "lib" / ModuleFile("engmod01"));
   Hub hub(dir);
   std::atomic<CHEngineHandle> shared{nullptr};
   std::atomic<int> failures{0};
-  std::latch opened(kThreads), start(kThreads);
+  test::Latch opened(kThreads), start(kThreads);
 
   auto worker = [&](int index) {
     const std::string uid = "user" + std::to_string(index);
@@ -81,9 +81,9 @@ TEST(Concurrency, ThreadsShareTheFirstLoadAndCallEnginesAtOnce) {
 // instance serves them all, and every engine object is handed back.
 TEST(Concurrency, FirstLoadOfASharedModuleFromManyThreads) {
   ScratchDir dir;
-  dir.Put(MockModule("mock_full"), "lib/engmod07.so");
+  dir.Put(MockModule("mock_full"), "lib" / ModuleFile("engmod07"));
   Hub hub(dir);
-  std::latch start(kThreads);
+  test::Latch start(kThreads);
   std::vector<std::string> where(kThreads);
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
@@ -103,7 +103,7 @@ TEST(Concurrency, FirstLoadOfASharedModuleFromManyThreads) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
-  for (const auto& w : where) EXPECT_EQ(w, (hub.Directory() / "engmod07.so").string());
+  for (const auto& w : where) EXPECT_EQ(Normal(w), Normal(hub.Directory() / ModuleFile("engmod07")));
   CHEngineHandle last = hub->InitCryptoEngine("Ms Crypto API 2.0");
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(Field(Report(hub, last), "live"), "1");
@@ -115,9 +115,9 @@ TEST(Concurrency, FirstLoadOfASharedModuleFromManyThreads) {
 TEST(Concurrency, RootSetWhileOtherThreadsSearch) {
   SearchPathGuard guard;
   ScratchDir dir;
-  dir.Put(MockModule("mock_full"), "root/SYSTEM/engmod12.so");
+  dir.Put(MockModule("mock_full"), "root/SYSTEM" / ModuleFile("engmod12"));
   Hub hub(dir);
-  std::latch start(kThreads + 1);
+  test::Latch start(kThreads + 1);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&] {
@@ -129,7 +129,7 @@ TEST(Concurrency, RootSetWhileOtherThreadsSearch) {
     });
   }
   start.arrive_and_wait();
-  hub->SetDllRoot((dir.Path() / "root").c_str());
+  hub->SetDllRoot((dir.Path() / "root").string().c_str());
   for (auto& t : threads) t.join();
   EXPECT_EQ(hub->GetCryptoEngineStatus("Validata Crypto Engine"), 1);
 }

@@ -11,7 +11,10 @@ namespace {
 // A fresh copy of cipherhub in lib/ of a scratch directory; test modules go beside it.
 class ExportsTest : public ::testing::Test {
  protected:
-  void Install(const std::string& mock, const std::string& moduleFile) { dir_.Put(MockModule(mock), "lib/" + moduleFile); }
+  // `stem` names the module as the engine table does, without the system's file suffix.
+  void Install(const std::string& mock, const std::string& stem) {
+    dir_.Put(MockModule(mock), "lib" / ModuleFile(stem));
+  }
   CHEngineHandle Open(const char* type) {
     CHEngineHandle engine = hub_->InitCryptoEngine(type);
     if (engine) open_.push_back(engine);
@@ -45,7 +48,7 @@ TEST_F(ExportsTest, EngineTypeEnumeration) {
 }
 
 TEST_F(ExportsTest, UnknownOrUnavailableTypesGiveNoHandle) {
-  Install("mock_full", "engmod10.so");
+  Install("mock_full", "engmod10");
   EXPECT_EQ(Open("openssl"), nullptr);
   EXPECT_EQ(Open("OpenSSL "), nullptr);
   EXPECT_EQ(Open(""), nullptr);
@@ -62,7 +65,7 @@ TEST_F(ExportsTest, UnknownOrUnavailableTypesGiveNoHandle) {
 TEST_F(ExportsTest, ModuleInstalledAfterAFailedLookupIsUsedWithoutRestart) {
   EXPECT_EQ(Open("Emulation/1.0"), nullptr);
   EXPECT_EQ(hub_->GetCryptoEngineStatus("Emulation/2.0"), 0);
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   EXPECT_NE(Open("Emulation/1.0"), nullptr);
 }
 
@@ -94,16 +97,16 @@ TEST_F(ExportsTest, NullHandleFailsEverywhere) {
 }
 
 TEST_F(ExportsTest, SetRootPathWithNullHandleStillSetsTheRoot) {
-  dir_.Put(MockModule("mock_full"), "root/EXE/engmod04.so");
+  const fs::path module = dir_.Put(MockModule("mock_full"), "root/EXE" / ModuleFile("engmod04"));
   EXPECT_EQ(Open("Verba-OW/4"), nullptr);
-  hub_->SetRootPath(nullptr, (dir_.Path() / "root").c_str());
+  hub_->SetRootPath(nullptr, (dir_.Path() / "root").string().c_str());
   CHEngineHandle engine = Open("Verba-OW/4");
   ASSERT_NE(engine, nullptr);
-  EXPECT_EQ(Field(Report(hub_, engine), "where"), (dir_.Path() / "root/EXE/engmod04.so").string());
+  EXPECT_EQ(Normal(Field(Report(hub_, engine), "where")), Normal(module));
 }
 
 TEST_F(ExportsTest, ArgumentsAndResultsPassUnchangedAndInOrder) {
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   CHEngineHandle e = Open("Emulation/1.0");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(hub_->GenerateNewSSK(e), 21);
@@ -145,7 +148,7 @@ TEST_F(ExportsTest, ArgumentsAndResultsPassUnchangedAndInOrder) {
 }
 
 TEST_F(ExportsTest, ParameterValuesAreCutToTheModulesMaximum) {
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   CHEngineHandle e = Open("Emulation/1.0");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(hub_->SetCryptoParamValue(e, 1, "abcdefghijklmnopqrstuvwxyz"), 0);  // the mock's maximum is 16
@@ -166,7 +169,7 @@ TEST_F(ExportsTest, ParameterValuesAreCutToTheModulesMaximum) {
 }
 
 TEST_F(ExportsTest, SetRootPathForwardsOnlyWhenTheRootIsAccepted) {
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   CHEngineHandle e = Open("Emulation/1.0");
   ASSERT_NE(e, nullptr);
   const std::string root = (dir_.Path() / "keys").string();
@@ -183,13 +186,13 @@ TEST_F(ExportsTest, SetRootPathForwardsOnlyWhenTheRootIsAccepted) {
 }
 
 TEST_F(ExportsTest, SetDllRootBeforeFirstUseWidensTheSearch) {
-  dir_.Put(MockModule("mock_full"), "root/USER/engmod05.so");
-  hub_->SetDllRoot((dir_.Path() / "root").c_str());
+  dir_.Put(MockModule("mock_full"), "root/USER" / ModuleFile("engmod05"));
+  hub_->SetDllRoot((dir_.Path() / "root").string().c_str());
   EXPECT_NE(Open("Message-PRO 1.1"), nullptr);
 }
 
 TEST_F(ExportsTest, OptionalEntriesMissing) {
-  Install("mock_minimal", "engmod01.so");
+  Install("mock_minimal", "engmod01");
   CHEngineHandle e = Open("Emulation/2.0");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(hub_->HashData(e, 1, 2, 3, 4, 5), -1);
@@ -204,18 +207,18 @@ TEST_F(ExportsTest, OptionalEntriesMissing) {
 }
 
 TEST_F(ExportsTest, ModuleLackingIncludeCRLServesNothing) {
-  Install("mock_nocrl", "engmod01.so");
+  Install("mock_nocrl", "engmod01");
   EXPECT_EQ(Open("Emulation/1.0"), nullptr);
   EXPECT_EQ(Open("Emulation/2.0"), nullptr);
   EXPECT_EQ(hub_->GetCryptoEngineStatus("Emulation/1.0"), 0);
-  EXPECT_TRUE(IsLoaded(hub_.Directory() / "engmod01.so"));
+  EXPECT_TRUE(IsLoaded(hub_.Directory() / ModuleFile("engmod01")));
 }
 
 TEST_F(ExportsTest, CompatibilityAsksBothModulesForExactlyOne) {
-  Install("mock_full", "engmod01.so");
-  Install("mock_full", "engmod02.so");
-  Install("mock_full", "engmod03.so");
-  Install("mock_full", "engmod04.so");
+  Install("mock_full", "engmod01");
+  Install("mock_full", "engmod02");
+  Install("mock_full", "engmod03");
+  Install("mock_full", "engmod04");
   EXPECT_EQ(hub_->CheckEngineCompatibles("no such engine", "no such engine"), 1);
   EXPECT_EQ(hub_->CheckEngineCompatibles("OpenSSL", "OpenSSL"), 1) << "equal texts need no module";
   EXPECT_EQ(hub_->CheckEngineCompatibles(nullptr, "Emulation/1.0"), 0);
@@ -228,7 +231,7 @@ TEST_F(ExportsTest, CompatibilityAsksBothModulesForExactlyOne) {
 }
 
 TEST_F(ExportsTest, ExceptionsFromAModuleBecomeFailures) {
-  Install("mock_throw", "engmod01.so");
+  Install("mock_throw", "engmod01");
   CHEngineHandle e = hub_->InitCryptoEngine("Emulation/1.0");
   ASSERT_NE(e, nullptr);
   char buffer[64] = "untouched";
@@ -244,7 +247,7 @@ TEST_F(ExportsTest, ExceptionsFromAModuleBecomeFailures) {
 }
 
 TEST_F(ExportsTest, TwoNamesOfOneModuleGiveCoexistingHandles) {
-  Install("mock_full", "engmod07.so");
+  Install("mock_full", "engmod07");
   CHEngineHandle ms = Open("Ms Crypto API 2.0");
   CHEngineHandle pro = Open("CryptoPro CSP/1.1");
   ASSERT_NE(ms, nullptr);
@@ -257,12 +260,12 @@ TEST_F(ExportsTest, TwoNamesOfOneModuleGiveCoexistingHandles) {
 }
 
 TEST_F(ExportsTest, ModulesStayLoadedUntilTheLibraryIsUnloaded) {
-  Install("mock_full", "engmod01.so");
+  Install("mock_full", "engmod01");
   CHEngineHandle e = hub_->InitCryptoEngine("Emulation/1.0");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(Field(Report(hub_, e), "live"), "1");
   hub_->DoneCryptoEngine(e);
-  const fs::path module = hub_.Directory() / "engmod01.so";
+  const fs::path module = hub_.Directory() / ModuleFile("engmod01");
   EXPECT_TRUE(IsLoaded(module));
   CHEngineHandle again = hub_->InitCryptoEngine("Emulation/1.0");
   ASSERT_NE(again, nullptr);

@@ -36,7 +36,9 @@ fs::path ModuleFile(const std::string& stem) { return stem + CHUB_MODULE_SUFFIX;
 fs::path MockModule(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / ModuleFile(name); }
 fs::path EmulationModule() { return fs::path(VG_TEST_BIN_DIR) / ModuleFile("engmod01"); }
 fs::path CipherHubLibrary() { return fs::path(VG_TEST_BIN_DIR) / ModuleFile("cipherhub"); }
-fs::path TestTool(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / name; }
+fs::path TestTool(const std::string& name) { return fs::path(CHUB_MOCK_DIR) / ProgramFile(name); }
+fs::path ProgramFile(const std::string& stem) { return stem + CHUB_PROGRAM_SUFFIX; }
+std::string Normal(const fs::path& path) { return fs::absolute(path).lexically_normal().make_preferred().string(); }
 
 Hub::Hub(const ScratchDir& dir, const fs::path& relative) {
   const fs::path copy = dir.Put(CipherHubLibrary(), relative);

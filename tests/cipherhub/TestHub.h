@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cipherhub/cipherhub.h"
 #include "client/ExportList.h"
@@ -32,7 +33,10 @@ fs::path ModuleFile(const std::string& stem);  // "engmod01" -> this system's mo
 fs::path MockModule(const std::string& name);  // a test module, e.g. "mock_full"
 fs::path EmulationModule();                    // the built engmod01 module
 fs::path CipherHubLibrary();                   // the built cipherhub library
-fs::path TestTool(const std::string& name);    // a helper program built with the mocks
+fs::path TestTool(const std::string& name);    // a helper program built with the mocks, e.g. "chub_c_client"
+fs::path ProgramFile(const std::string& stem);  // "c_client" -> this system's program file name
+// A path as the system spells it, for comparing paths built with different separators.
+std::string Normal(const fs::path& path);
 
 struct Api {
 #define CHUB_API_MEMBER(name) decltype(&::name) name = nullptr;
@@ -80,5 +84,12 @@ class SearchPathGuard {
 
 // True while the library at `path` is loaded in this process.
 bool IsLoaded(const fs::path& path);
+
+struct RunResult {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+// Runs a program with arguments and waits for it.
+RunResult RunProgram(const std::vector<std::string>& command);
 
 }  // namespace chubtest

@@ -2,14 +2,13 @@
  *   c_client demo  CIPHERHUB_SO          full round trip with the emulation engine
  *   c_client where CIPHERHUB_SO ROOT TYPE  sets ROOT ("-": none), opens TYPE, prints GetReport(NULL)
  * Exit status 0 when every check held. */
-#define _POSIX_C_SOURCE 200809L
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "cipherhub/cipherhub.h"
 #include "ExportList.h"
+#include "cipherhub/cipherhub.h"
+#include "loader.h"
 
 static void* gLibrary;
 static int gFailures;
@@ -28,17 +27,17 @@ CH_EXPORTS(CH_POINTER)
 
 static int Bind(const char* path) {
   int missing = 0, count = 0;
-  gLibrary = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  gLibrary = LoadHub(path);
   if (!gLibrary) {
-    fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+    fprintf(stderr, "cannot load %s: %s\n", path, LoaderError());
     return 0;
   }
-#define CH_BIND(name)                                        \
-  *(void**)(&p##name) = dlsym(gLibrary, #name);              \
-  ++count;                                                   \
-  if (!p##name) {                                            \
-    fprintf(stderr, "missing export %s\n", #name);           \
-    ++missing;                                               \
+#define CH_BIND(name)                               \
+  *(void**)(&p##name) = HubSymbol(gLibrary, #name); \
+  ++count;                                          \
+  if (!p##name) {                                   \
+    fprintf(stderr, "missing export %s\n", #name);  \
+    ++missing;                                      \
   }
   CH_EXPORTS(CH_BIND)
   printf("exports resolved: %d of %d\n", count - missing, count);
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
   }
   if (!Bind(argv[2])) return 1;
   ok = strcmp(argv[1], "where") == 0 ? Where(argv[3], argv[4]) : Demo();
-  dlclose(gLibrary);
+  UnloadHub(gLibrary);
   if (!ok || gFailures) {
     fprintf(stderr, "%d check(s) failed\n", gFailures);
     return 1;

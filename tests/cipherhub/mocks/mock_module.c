@@ -4,15 +4,13 @@
  *   MOCK_THROW    throws a C++ exception from data functions and from DoneEngine.
  * Without a flaw it offers all 79 entries. It records what reaches it so tests can see
  * exactly what cipherhub forwarded; GetReport returns that record. */
-#define _GNU_SOURCE
 #define CHM_IMPLEMENTATION
-#include "cipherhub/engine_module.h"
-
-#include <dlfcn.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "cipherhub/engine_module.h"
 
 #ifdef MOCK_THROW
 void MockThrow(const char* what);
@@ -34,13 +32,8 @@ typedef struct {
 } MockEngine;
 
 static int gLiveEngines;
-static int gMarker;
-
-static const char* ModulePath(void) {
-  Dl_info info;
-  if (dladdr(&gMarker, &info) && info.dli_fname) return info.dli_fname;
-  return "?";
-}
+/* The file this module was loaded from, as the system's loader knows it (mock_path_*.c). */
+const char* MockModulePath(void);
 
 static void CopyText(char* to, size_t size, const char* from) {
   size_t n = from ? strlen(from) : 0;
@@ -263,7 +256,7 @@ int32_t GetReport(CHEngineObject engine, const char* uid, char* buffer) {
   pthread_mutex_lock(&e->mutex);
   snprintf(buffer, 8192, "type=%s;value=%s;setcalls=%d;root=%s;rootcalls=%d;live=%d;password=%d;medium=%d;where=%s",
            e->type, e->lastValue, e->setCalls, e->lastRoot, e->rootCalls,
-           __atomic_load_n(&gLiveEngines, __ATOMIC_SEQ_CST), e->password != NULL, e->medium != NULL, ModulePath());
+           __atomic_load_n(&gLiveEngines, __ATOMIC_SEQ_CST), e->password != NULL, e->medium != NULL, MockModulePath());
   pthread_mutex_unlock(&e->mutex);
   return 0;
 }

@@ -1,4 +1,4 @@
 // Lets the C mock module throw a C++ exception through its own frames.
 #include <stdexcept>
 
-extern "C" __attribute__((visibility("hidden"))) void MockThrow(const char* what) { throw std::runtime_error(what); }
+extern "C" void MockThrow(const char* what) { throw std::runtime_error(what); }
