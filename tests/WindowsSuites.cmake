@@ -26,6 +26,7 @@ endfunction()
 vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp platform/WinProgramInfoTest.cpp DEPENDS vgtool)
 # protection: header-value encoding and compression
 vg_add_win_test(test_protection SOURCES protection/STFCodeTest.cpp)
+vg_add_win_test(test_conkey SOURCES protection/conkey/ConKeyTest.cpp)
 vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protection/compress/KhFormatTest.cpp
   protection/compress/LzhFormatTest.cpp protection/compress/RoundTripTest.cpp protection/compress/StreamsTest.cpp)
 # tunnel: HTTP messages
@@ -47,6 +48,7 @@ vg_add_win_test(test_platform_ini SOURCES platform/ini/IniProfileTest.cpp)
 vg_add_win_test(test_platform_registry SOURCES platform/registry/RegistryNamesTest.cpp
   platform/registry/WinRegistryTest.cpp)
 vg_add_win_test(test_config SOURCES config/ConfigTest.cpp config/IniStorageTest.cpp)
+vg_add_win_test(test_logging SOURCES config/logging/LogTest.cpp)
 # cipherhub: private copies of cipherhub.dll with test modules, the emulation engine and a C client
 add_subdirectory(cipherhub)
 

@@ -7,9 +7,7 @@
 
 namespace chubtest {
 
-bool IsLoaded(const fs::path& path) {
-  return ::GetModuleHandleA(Normal(fs::absolute(path)).c_str()) != nullptr;
-}
+bool IsLoaded(const fs::path& path) { return ::GetModuleHandleA(Normal(fs::absolute(path)).c_str()) != nullptr; }
 
 RunResult RunProgram(const std::vector<std::string>& command) {
   // The command interpreter takes the first and the last quote of the whole line away.

@@ -1,7 +1,6 @@
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 #include "loader.h"
 

@@ -1,84 +1,20 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <random>
 #include <sstream>
 #include <thread>
 
+#include "LogSupport.h"
 #include "config/EasyLog.h"
 #include "config/fLogMngr.h"
 #include "platform/MessageBox.h"
 
-namespace fs = std::filesystem;
+using namespace logtest;
 using vg::TLogManager;
-using vg::platform::LocalTime;
-
-namespace {
-
-class FixedClock : public vg::platform::Clock {
- public:
-  LocalTime now;
-  LocalTime Local() const override { return now; }
-};
-
-LocalTime At(int y, int mo, int d, int h = 12, int mi = 0, int s = 0, int ms = 0) {
-  LocalTime t;
-  t.year = y;
-  t.month = mo;
-  t.day = d;
-  t.hour = h;
-  t.minute = mi;
-  t.second = s;
-  t.millisecond = ms;
-  t.microsecond = ms * 1000;
-  return t;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-class LogDirTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("vglog-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    dir_ = root_ / "level1" / "level2";
-    const std::string dir = dir_.string();
-    vg::SetLogDirectorySource([dir] { return dir; });
-  }
-  void TearDown() override {
-    vg::SetLogDirectorySource(nullptr);
-    fs::remove_all(root_);
-  }
-  fs::path root_, dir_;
-};
-
-// Splits a traffic file into records by their header marker, checking each is whole.
-int CountWholeRecords(const std::string& content, const std::string& body) {
-  int count = 0;
-  size_t pos = 0;
-  const std::string marker = "\r\n---< ";
-  while ((pos = content.find(marker, pos)) != std::string::npos) {
-    const size_t headerEnd = content.find(" >---\r\n", pos);
-    if (headerEnd == std::string::npos) return -1;
-    const size_t bodyStart = headerEnd + 7;
-    if (content.compare(bodyStart, body.size(), body) != 0) return -1;
-    pos = bodyStart + body.size();
-    ++count;
-  }
-  return count;
-}
-
-}  // namespace
 
 TEST_F(LogDirTest, FirstRecordCreatesMissingDirectoriesAndDailyFile) {
   FixedClock clock;
@@ -125,29 +61,6 @@ TEST_F(LogDirTest, RecordsGoToTheFileOfTheirDayAcrossMidnight) {
   EXPECT_NE(ReadFile(dir_ / "31_12_2026_service.log").find("old"), std::string::npos);
   EXPECT_NE(ReadFile(dir_ / "01_01_2027_service.log").find("new"), std::string::npos);
   EXPECT_EQ(ReadFile(dir_ / "31_12_2026_service.log").find("new"), std::string::npos);
-}
-
-TEST_F(LogDirTest, ConcurrentThreadsAndProcessesNeverInterleave) {
-  const std::string body(4096, 'x');
-  auto writer = [&body](int n) {
-    TLogManager log;
-    for (int i = 0; i < n; ++i)
-      if (!log.WriteTraffic(1, body)) return false;
-    return true;
-  };
-  fs::create_directories(dir_);
-  const pid_t child = ::fork();
-  if (child == 0) _exit(writer(100) ? 0 : 1);
-  auto a = std::async(std::launch::async, writer, 100);
-  auto b = std::async(std::launch::async, writer, 100);
-  EXPECT_TRUE(a.get());
-  EXPECT_TRUE(b.get());
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::string content;
-  for (const auto& e : fs::directory_iterator(dir_)) content += ReadFile(e.path());
-  EXPECT_EQ(CountWholeRecords(content, body), 300);
 }
 
 TEST_F(LogDirTest, AFileHeldByAnotherWriterMakesTheRecordFailAfterRetries) {
@@ -214,7 +127,7 @@ TEST(LogError, OneBoxAtATime) {
 }
 
 TEST(EasyLog, NestedOpenKeepsOneFileAndPrefixStartsEveryLine) {
-  const fs::path file = fs::temp_directory_path() / ("vgeasy-" + std::to_string(::getpid()) + ".log");
+  const fs::path file = fs::temp_directory_path() / ("vgeasy-" + std::to_string(std::random_device{}()) + ".log");
   fs::remove(file);
   {
     vg::TTimedLog log(file.string(), "T: ");
