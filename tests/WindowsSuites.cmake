@@ -27,6 +27,8 @@ vg_add_win_test(test_platform SOURCES platform/SysUtilsTest.cpp platform/WinProg
 # protection: header-value encoding and compression
 vg_add_win_test(test_protection SOURCES protection/STFCodeTest.cpp)
 vg_add_win_test(test_conkey SOURCES protection/conkey/ConKeyTest.cpp)
+# protection: the engine object over the real cipherhub.dll and over scripted stand-ins
+add_subdirectory(protection/engine)
 vg_add_win_test(test_compress SOURCES protection/compress/CorruptTest.cpp protection/compress/KhFormatTest.cpp
   protection/compress/LzhFormatTest.cpp protection/compress/RoundTripTest.cpp protection/compress/StreamsTest.cpp)
 # tunnel: HTTP messages

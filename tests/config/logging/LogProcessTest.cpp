@@ -31,4 +31,3 @@ TEST_F(LogDirTest, ConcurrentThreadsAndProcessesNeverInterleave) {
   for (const auto& e : fs::directory_iterator(dir_)) content += ReadFile(e.path());
   EXPECT_EQ(CountWholeRecords(content, body), 300);
 }
-

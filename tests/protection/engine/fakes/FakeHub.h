@@ -6,13 +6,14 @@
 
 #include "EngineReports.h"
 #include "platform/DynLib.h"
+#include "platform/ProgramInfo.h"
 #include "protection/CipherhubLib.h"
 #include "protection/fcrypt.h"
 
 namespace enginetest {
 
 inline std::string FakeLibrary(const std::string& variant) {
-  return std::string(ENGINE_FAKE_DIR) + "/" + variant + ".so";
+  return vg::platform::JoinPath(ENGINE_FAKE_DIR, vg::platform::ModuleFileName(variant + ".dll"));
 }
 
 class FakeHub {

@@ -11,7 +11,10 @@
 
 #include "cipherhub/cipherhub.h"
 
+/* The build names the export marking of its system (a DLL's dllexport). */
+#ifndef FAKE_API
 #define FAKE_API __attribute__((visibility("default")))
+#endif
 
 enum { kLogSize = 16384, kParamCount = 3 };
 

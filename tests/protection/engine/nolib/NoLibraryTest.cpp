@@ -15,7 +15,8 @@ const std::string kLoadReport =
         "cipherhub.dll)");
 
 TEST(NoLibrary, NothingLeadsThisProgramToALibrary) {
-  ASSERT_FALSE(vg::platform::LibraryFileExists(vg::platform::JoinPath(vg::platform::ProgramDir(), "cipherhub.so")));
+  ASSERT_FALSE(vg::platform::LibraryFileExists(
+      vg::platform::JoinPath(vg::platform::ProgramDir(), vg::platform::ModuleFileName("cipherhub.dll"))));
 }
 
 TEST(NoLibrary, TheEngineListIsEmptyAndQuiet) {
