@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/AtomicFile.h"
+#include "platform/RegistryNames.h"
 #include "platform/TextCase.h"
 
 namespace vg::platform::registry {
@@ -44,31 +45,6 @@ struct Node {
     return nullptr;
   }
 };
-
-// ---- names and paths
-
-std::vector<std::string_view> SplitPath(std::string_view path) {
-  std::vector<std::string_view> parts;
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t bs = path.find('\\', pos);
-    if (bs == std::string_view::npos) bs = path.size();
-    if (bs > pos) parts.push_back(path.substr(pos, bs - pos));
-    pos = bs + 1;
-  }
-  return parts;
-}
-
-bool ValidKeyName(std::string_view name) {
-  if (name.empty() || name.size() > 255) return false;
-  for (char c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\\') return false;
-  return true;
-}
-
-bool ValidValueName(std::string_view name) {
-  return name.size() <= 16383 && name.find('\0') == std::string_view::npos;
-}
 
 long FromErrno(int err) {
   switch (err) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/RegistryNames.h"
 #include "platform/win/WinError.h"
 
 namespace vg::platform::registry {
@@ -19,27 +20,6 @@ HKEY RootHandle(Root root) {
   }
   return HKEY_LOCAL_MACHINE;
 }
-
-std::vector<std::string_view> SplitPath(std::string_view path) {
-  std::vector<std::string_view> parts;
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t bs = path.find('\\', pos);
-    if (bs == std::string_view::npos) bs = path.size();
-    if (bs > pos) parts.push_back(path.substr(pos, bs - pos));
-    pos = bs + 1;
-  }
-  return parts;
-}
-
-bool ValidKeyName(std::string_view name) {
-  if (name.empty() || name.size() > 255) return false;
-  for (char c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\\') return false;
-  return true;
-}
-
-bool ValidValueName(std::string_view name) { return name.size() <= 16383 && name.find('\0') == std::string_view::npos; }
 
 bool IsStringType(uint32_t type) { return type == kTypeString || type == kTypeExpandString; }
 
