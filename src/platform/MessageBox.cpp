@@ -1,9 +1,8 @@
 #include "platform/MessageBox.h"
 
-#include <cstdio>
 #include <mutex>
 
-#include "platform/CodePage.h"
+#include "platform/SystemMessageBox.h"
 
 namespace vg::platform {
 namespace {
@@ -31,9 +30,7 @@ void ShowMessageBox(const std::string& caption, const std::string& text, Message
     presenter(caption, text, kind);
     return;
   }
-  const std::string line = Cp1251ToUtf8(caption) + ": " + Cp1251ToUtf8(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  ShowSystemMessageBox(caption, text, kind);
 }
 
 void SetMessageBoxPresenter(MessageBoxPresenter presenter) {

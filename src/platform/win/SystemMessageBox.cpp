@@ -1,26 +1,11 @@
-#include "platform/MessageBox.h"
+#include "platform/SystemMessageBox.h"
 
 #include <windows.h>
-
-#include <mutex>
 
 #include "platform/CodePage.h"
 
 namespace vg::platform {
 namespace {
-std::mutex& Mutex() {
-  static std::mutex m;
-  return m;
-}
-MessageBoxPresenter& Presenter() {
-  static MessageBoxPresenter p;
-  return p;
-}
-std::string& Title() {
-  static std::string t = "QS-Veilgate";
-  return t;
-}
-
 // Windows-1251 to UTF-16 through the system's own code page table, whatever the ANSI code page.
 std::wstring Wide(const std::string& cp1251) {
   const std::string utf8 = Cp1251ToUtf8(cp1251);
@@ -41,34 +26,10 @@ UINT IconOf(MessageBoxKind kind) {
 }
 }  // namespace
 
-void ShowMessageBox(const std::string& caption, const std::string& text, MessageBoxKind kind) {
-  MessageBoxPresenter presenter;
-  {
-    std::lock_guard<std::mutex> lock(Mutex());
-    presenter = Presenter();
-  }
-  if (presenter) {
-    presenter(caption, text, kind);
-    return;
-  }
-  // The program may have no window of its own: the box is modal to its thread and comes forward.
+// The program may have no window of its own: the box is modal to its thread and comes forward.
+void ShowSystemMessageBox(const std::string& caption, const std::string& text, MessageBoxKind kind) {
   ::MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(),
                 MB_OK | MB_TASKMODAL | MB_SETFOREGROUND | IconOf(kind));
-}
-
-void SetMessageBoxPresenter(MessageBoxPresenter presenter) {
-  std::lock_guard<std::mutex> lock(Mutex());
-  Presenter() = std::move(presenter);
-}
-
-std::string ApplicationTitle() {
-  std::lock_guard<std::mutex> lock(Mutex());
-  return Title();
-}
-
-void SetApplicationTitle(const std::string& title) {
-  std::lock_guard<std::mutex> lock(Mutex());
-  Title() = title;
 }
 
 }  // namespace vg::platform
