@@ -754,6 +754,14 @@ int32_t THTTPData::FramedRequestEnd() const {
   return end >= 0 && end <= length_ ? static_cast<int32_t>(end) : npos;
 }
 
+bool THTTPData::VersionIsThirdPart() const {
+  const std::string_view line = View().substr(0, static_cast<size_t>(FirstLineEnd()));
+  const size_t first = line.find(' ');
+  if (first == std::string_view::npos) return false;
+  const size_t second = line.find(' ', first + 1);
+  return second != std::string_view::npos && line.substr(second + 1, 5) == "HTTP/";
+}
+
 TFramingFault THTTPData::HeaderFramingFault() const {
   Memo& m = memo_;
   m.checkPhase = kCheckDone;
@@ -794,8 +802,10 @@ TFramingFault THTTPData::HeaderFramingFault() const {
     return TFramingFault::None;
   }
   if (length >= 0) return TFramingFault::LengthAndCoding;
-  // HTTP/1.0 has no transfer codings: such a request cannot be framed the same way by everyone.
-  if (!CodingsEndInChunked(codings) || HttpVersion() < 65537) return TFramingFault::BadCoding;
+  // HTTP/1.0 has no transfer codings, and a start line whose version is not its third part
+  // (no target before it) loses the version when the target is rewritten: such a request
+  // cannot be framed the same way by everyone.
+  if (!CodingsEndInChunked(codings) || HttpVersion() < 65537 || !VersionIsThirdPart()) return TFramingFault::BadCoding;
   // What follows a tunnel's request is the tunnel's data, not a body.
   if (View().substr(0, 8) == "CONNECT ") return TFramingFault::None;
   m.checkPhase = kCheckSizeLine;

@@ -227,6 +227,8 @@ class THTTPData {
   bool TakeContentLength(std::string& out);
   bool TakeChunked(std::string& out);
   bool TakeUntilClose(std::string& out);
+  // True when the start line reads "method target HTTP/…", the version in its own third place.
+  bool VersionIsThirdPart() const;
   TFramingFault HeaderFramingFault() const;
   TFramingFault ChunkFramingFault() const;
   void ReportNoMemory();

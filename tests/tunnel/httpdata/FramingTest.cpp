@@ -73,6 +73,9 @@ TEST(RequestFraming, AmbiguousLengthsAreFaults) {
        {"chunked, gzip", "identity", "chunked, chunked", "chunked;x=1", "xchunked", ",", "chunked\x0b"})
     EXPECT_EQ(FaultOf(kPost + "Transfer-Encoding: " + value + "\r\n\r\n0\r\n\r\n"), TFramingFault::BadCoding) << value;
   EXPECT_EQ(FaultOf("POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"), TFramingFault::BadCoding);
+  // The version token standing in the target's place would be lost when the target is rewritten.
+  EXPECT_EQ(FaultOf("http://h/ HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"),
+            TFramingFault::BadCoding);
 }
 
 TEST(RequestFraming, HeaderLinesReadersCouldSplitDifferentlyAreFaults) {
