@@ -1,8 +1,6 @@
 // The protected path with real cryptography: each side with its own certificate from a demo CA.
 #include <gtest/gtest.h>
 
-#include "dialogs/ServerRules.h"
-#include "dialogs/SetupRules.h"
 #include "platform/SysUtils.h"
 #include "support/E2eSupport.h"
 
@@ -93,57 +91,6 @@ TEST_F(OpenSslTest, AGatewayOutsideTheTrustedCaIsRefused) {
   EXPECT_EQ(r.out.find(Body(100)), std::string::npos);
   EXPECT_NE(r.out.find(VGT("Сертификат не заверен доверенным удостоверяющим центром")), std::string::npos) << r.out;
   EXPECT_TRUE(web_.Requests().empty());
-}
-
-// A user adds the server through the setup dialogs (their rules, as the windows run them) and
-// confirms; the program started on the saved file then serves the protected pages.
-TEST_F(OpenSslTest, AServerAddedThroughTheDialogsServesProtectedPages) {
-  StartGate();
-  WriteTunnelConfig();
-  std::string cfg = ReadFileText(Config());
-  cfg.erase(cfg.find("\n[Client\\Web servers\\s1]"));
-  WriteFileText(Config(), cfg + "\n");
-
-  vg::TQSClientConfig live(Config());
-  ASSERT_TRUE(live.Load());
-  vg::TClientSetupRules setup;
-  setup.SetSettings(live);
-  vg::TSetupControls controls;
-  setup.LoadControls(controls);
-  vg::TWebServerClientRules server(setup.Copy(), "", "");
-  ASSERT_TRUE(server.Open());
-  vg::TServerControls fields;
-  fields.Name = kHost;
-  fields.RedirectAddress = "127.0.0.1";
-  fields.RedirectPort = std::to_string(gatePort_);
-  fields.Compress = vg::TWebServerRules::CompressNames()[2];
-  fields.EngineType = tunnelEngine_;
-  server.SelectEngineType(tunnelEngine_);
-  std::smatch item;
-  for (std::string rest = tunnelEngineParams_; std::regex_search(rest, item, std::regex("([^=\n]+)=([^\n]*)\n"));
-       rest = item.suffix())
-    fields.Params.emplace_back(item[1].str(), item[2].str());
-  const vg::TServerSaveResult saved = server.SaveControls(fields);
-  ASSERT_TRUE(saved.Ok) << saved.Message;
-  setup.SaveControls(controls);
-  {
-    vg::TConfigLock lock(live);
-    live.Assign(setup.Copy());
-    ASSERT_TRUE(live.Save());
-  }
-
-  tunnel_ =
-      std::make_unique<Process>(std::vector<std::string>{kBinDir + "/vgproxy", "--headless", "--config", Config()},
-                                env_, dir_.File("tunnel.txt"));
-  ASSERT_TRUE(relaytest::WaitForPort(proxyPort_, 10000)) << ReadFileText(dir_.File("tunnel.txt"));
-  const ProcessResult r = Curl({"http://" + kHost + "/len/50000"});
-  EXPECT_TRUE(r.out == Body(50000)) << r.out.substr(0, 300) << Diagnostics();
-  StopAll();
-  EXPECT_EQ(Count(GateLog(), "status=200"), 2u) << GateLog();
-  // What the dialog did not touch is still in the file as it was written.
-  const std::string after = ReadFileText(Config());
-  EXPECT_EQ(after.substr(0, cfg.size()), cfg);
-  EXPECT_NE(after.find("compress mode=2"), std::string::npos) << after;
 }
 
 }  // namespace
