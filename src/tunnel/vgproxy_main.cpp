@@ -11,7 +11,7 @@
 #include "gui/TrayProgram.h"
 #endif
 #include "platform/CodePage.h"
-#include "platform/Environment.h"
+#include "platform/Display.h"
 #include "platform/MessageBox.h"
 #include "protection/HeadlessPrompts.h"
 #include "protection/PromptService.h"
@@ -33,7 +33,7 @@ void PrintError(const std::string& text) {
 
 const char kUsage[] =
     "usage: vgproxy [--headless] [--config FILE]\n"
-    "  --headless     run without tray icon and windows (also when there is no display)\n"
+    "  --headless     run without tray icon and windows (also when no display answers)\n"
     "  --config FILE  the settings file to use instead of veilgate.cfg beside the program\n"
     "                 (or, when that one is not writable, the user's own copy)\n";
 
@@ -81,13 +81,11 @@ int Run(const std::string& configFile) {
   return code;
 }
 
-// Windows need a display; without one the program runs headless.
+// Windows need a display; without one that answers the program runs headless.
 bool DisplayAvailable() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const auto value = vg::platform::ReadEnvironmentVariable(name);
-    if (value && !value->empty()) return true;
-  }
-  return false;
+  const vg::platform::DisplayProbe probe = vg::platform::ProbeDisplay();
+  if (!probe.problem.empty()) PrintError(vg::platform::Utf8ToCp1251(probe.problem + "; running without windows"));
+  return probe.available;
 }
 
 }  // namespace

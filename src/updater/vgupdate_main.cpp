@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Display.h"
 #include "platform/ProgramInfo.h"
 #include "updater/ConsoleView.h"
 #include "updater/MainUn.h"
@@ -21,7 +22,7 @@ const char kUsage[] =
     "usage: vgupdate [NUD] [--headless] [--install-dir DIR] [--medium DIR]\n"
     "  run in the directory holding the new files (the update package)\n"
     "  NUD                leave the installation medium alone (any letter case)\n"
-    "  --headless         no window (also when there is no display)\n"
+    "  --headless         no window (also when no display answers)\n"
     "  --install-dir DIR  the installation, when the registry does not name it\n"
     "  --medium DIR       the installation medium, when no removable drive holds it\n"
     "exit status: 0 updated (medium too, unless NUD), 3 installation updated but the medium\n"
@@ -36,11 +37,11 @@ int ExitStatus(vg::TUpdateResult result) {
   return 1;
 }
 
+// Without a display that answers the update runs on the terminal.
 bool HaveDisplay() {
-  const char* x = std::getenv("DISPLAY");
-  const char* w = std::getenv("WAYLAND_DISPLAY");
-  const char* q = std::getenv("QT_QPA_PLATFORM");  // offscreen, for one
-  return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0') || (q != nullptr && *q != '\0');
+  const vg::platform::DisplayProbe probe = vg::platform::ProbeDisplay();
+  if (!probe.problem.empty()) std::fprintf(stderr, "vgupdate: %s; running without windows\n", probe.problem.c_str());
+  return probe.available;
 }
 
 // Scripts and tests stop the restarted tunnel by this id.

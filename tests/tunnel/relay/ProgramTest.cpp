@@ -197,6 +197,20 @@ TEST_F(ProgramTest, APostedQuitUnloadsTheProgram) {
   EXPECT_FALSE(vg::platform::FindWindowByClass("TQSVeilgateAboutForm"));
 }
 
+// A display variable left from a session that has ended: windows cannot come up, so the tunnel
+// runs without them instead of ending in the GUI toolkit's start-up.
+TEST_F(ProgramTest, ADisplayThatDoesNotAnswerLeavesTheProgramWithoutWindows) {
+  const std::string display = ":" + std::to_string(700 + ::getpid() % 200);
+  for (std::string& var : env_)
+    if (var == "DISPLAY=") var = "DISPLAY=" + display;
+  env_.push_back("QT_QPA_PLATFORM=");
+  auto tunnel =
+      std::make_unique<Process>(std::vector<std::string>{kProgram, "--config", Config()}, env_, dir_.File("out.txt"));
+  EXPECT_TRUE(WaitForPort(port_, 10000)) << Output();
+  EXPECT_EQ(tunnel->Stop(SIGTERM, 5000), 0);
+  EXPECT_NE(Output().find("the display \"" + display + "\" does not answer"), std::string::npos) << Output();
+}
+
 TEST_F(ProgramTest, AnEarlierReleaseEndsTheProgramWithItsMessage) {
   ShareEnvironment();
   namespace reg = vg::platform::registry;
