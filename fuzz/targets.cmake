@@ -6,7 +6,7 @@ set(VG_FUZZ_TARGETS
   secure_answer stf1 binary_text
   # compression
   lzh_decode kh_decode compress_roundtrip
-  # settings and INI files, the setup dialogs' typed values
-  ini_reader settings_load setup_controls
+  # settings and INI files, the setup dialogs' typed values, display names from the environment
+  ini_reader settings_load setup_controls display_name
   # the reference gateway and the OpenSSL engine's results
   gateway_request engmod10_results)

@@ -71,32 +71,37 @@ int ConnectTcp(const Clock::time_point deadline, const std::string& host, int po
   return error;
 }
 
-// "[host]:n[.screen]": a local socket for no host (or "unix"), else TCP port 6000+n on the host.
 int ConnectX(const Clock::time_point deadline, const std::string& display) {
-  if (display[0] == '/') return ConnectLocal(deadline, display);
-  const size_t colon = display.rfind(':');
-  if (colon == std::string::npos || colon + 1 >= display.size()) return EINVAL;
-  size_t digits = 0;
-  int number = 0;
-  for (size_t i = colon + 1; i < display.size() && display[i] >= '0' && display[i] <= '9' && digits < 6; ++i, ++digits)
-    number = number * 10 + (display[i] - '0');
-  if (digits == 0) return EINVAL;
-  std::string host = display.substr(0, colon);
-  if (const size_t slash = host.find('/'); slash != std::string::npos) host.erase(0, slash + 1);
-  if (host.empty() || host == "unix") {
-    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-    const int abstract = ConnectLocal(deadline, "@" + path);
-    return abstract == 0 ? 0 : ConnectLocal(deadline, path);
-  }
-  return ConnectTcp(deadline, host, 6000 + number);
+  const std::optional<XDisplayPlace> place = ParseXDisplay(display);
+  if (!place) return EINVAL;
+  if (place->socketPath.empty()) return ConnectTcp(deadline, place->host, place->port);
+  const int abstract = ConnectLocal(deadline, "@" + place->socketPath);
+  return abstract == 0 ? 0 : ConnectLocal(deadline, place->socketPath);
 }
 
 std::string Failure(const std::string& what, int error) {
-  return "the display \"" + what + "\" does not answer (" + (error == EINVAL ? "not a display name" : std::strerror(error)) +
-         ")";
+  return "the display \"" + what + "\" does not answer (" +
+         (error == EINVAL ? "not a display name" : std::strerror(error)) + ")";
 }
 
 }  // namespace
+
+// "[protocol/][host]:n[.screen]": a local socket for no host (or "unix"), else TCP on the host.
+std::optional<XDisplayPlace> ParseXDisplay(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return XDisplayPlace{name, "", 0};
+  const size_t colon = name.rfind(':');
+  if (colon == std::string::npos) return std::nullopt;
+  size_t end = colon + 1;
+  int number = 0;
+  while (end < name.size() && end - colon <= 6 && name[end] >= '0' && name[end] <= '9')
+    number = number * 10 + (name[end++] - '0');
+  if (end == colon + 1 || (end < name.size() && name[end] != '.')) return std::nullopt;
+  std::string host = name.substr(0, colon);
+  if (const size_t slash = host.find('/'); slash != std::string::npos) host.erase(0, slash + 1);
+  if (host.empty() || host == "unix") return XDisplayPlace{"/tmp/.X11-unix/X" + std::to_string(number), "", 0};
+  if (6000 + number > 65535) return std::nullopt;
+  return XDisplayPlace{"", host, 6000 + number};
+}
 
 DisplayProbe ProbeDisplay(std::chrono::milliseconds wait) {
   const auto deadline = Clock::now() + wait;

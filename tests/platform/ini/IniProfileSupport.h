@@ -32,7 +32,7 @@ std::vector<std::string> Split(const char* buf, uint32_t n) {
   return out;
 }
 
-std::vector<std::string> Sections(const std::string& file) {
+[[maybe_unused]] std::vector<std::string> Sections(const std::string& file) {
   char buf[4096];
   return Split(buf, profile::ReadSectionNames(file, buf, sizeof buf));
 }
