@@ -754,12 +754,12 @@ int32_t THTTPData::FramedRequestEnd() const {
   return end >= 0 && end <= length_ ? static_cast<int32_t>(end) : npos;
 }
 
-bool THTTPData::VersionIsThirdPart() const {
+bool THTTPData::IsHttp11RequestLine() const {
   const std::string_view line = View().substr(0, static_cast<size_t>(FirstLineEnd()));
   const size_t first = line.find(' ');
-  if (first == std::string_view::npos) return false;
+  if (first == 0 || first == std::string_view::npos) return false;
   const size_t second = line.find(' ', first + 1);
-  return second != std::string_view::npos && line.substr(second + 1, 5) == "HTTP/";
+  return second != std::string_view::npos && second > first + 1 && line.substr(second + 1) == "HTTP/1.1";
 }
 
 TFramingFault THTTPData::HeaderFramingFault() const {
@@ -802,10 +802,11 @@ TFramingFault THTTPData::HeaderFramingFault() const {
     return TFramingFault::None;
   }
   if (length >= 0) return TFramingFault::LengthAndCoding;
-  // HTTP/1.0 has no transfer codings, and a start line whose version is not its third part
-  // (no target before it) loses the version when the target is rewritten: such a request
-  // cannot be framed the same way by everyone.
-  if (!CodingsEndInChunked(codings) || HttpVersion() < 65537 || !VersionIsThirdPart()) return TFramingFault::BadCoding;
+  // Chunked bodies belong to HTTP/1.1: HTTP/1.0 has no transfer codings, other versions
+  // ("HTTP/2.1", "HTTP/1.10") are read as 1.1 by some and refused or read as 1.0 by others, and a
+  // line whose version is not its last of three parts loses or hides it when the target is
+  // rewritten. Such a request cannot be framed the same way by everyone.
+  if (!CodingsEndInChunked(codings) || !IsHttp11RequestLine()) return TFramingFault::BadCoding;
   // What follows a tunnel's request is the tunnel's data, not a body.
   if (View().substr(0, 8) == "CONNECT ") return TFramingFault::None;
   m.checkPhase = kCheckSizeLine;

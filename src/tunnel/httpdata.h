@@ -33,7 +33,7 @@ enum class TFramingFault : uint8_t {
   BadLength,           // Content-Length that is not one decimal number of 31 bits
   ConflictingLengths,  // Content-Length lines with different values
   LengthAndCoding,     // Content-Length together with Transfer-Encoding
-  BadCoding,           // Transfer-Encoding not ending in exactly one chunked, or in an HTTP/1.0 request
+  BadCoding,           // Transfer-Encoding not ending in exactly one chunked, or in a request not "… … HTTP/1.1"
   BadChunk,            // a chunk size line that is not a size of 31 bits, or chunk data not ending in CR LF
 };
 
@@ -227,8 +227,8 @@ class THTTPData {
   bool TakeContentLength(std::string& out);
   bool TakeChunked(std::string& out);
   bool TakeUntilClose(std::string& out);
-  // True when the start line reads "method target HTTP/…", the version in its own third place.
-  bool VersionIsThirdPart() const;
+  // True when the start line is exactly "method target HTTP/1.1": three parts, the version last.
+  bool IsHttp11RequestLine() const;
   TFramingFault HeaderFramingFault() const;
   TFramingFault ChunkFramingFault() const;
   void ReportNoMemory();
